@@ -1,0 +1,10 @@
+// The module's single exported entry. The host core calls it once with the address of its registration
+// record; until the plugin object and its load sequence exist, the entry refuses to load and leaves the
+// record untouched, which the host core reads as "not loaded".
+
+#include <cstdint>
+
+extern "C" __attribute__((visibility("default"))) std::uint32_t load_gox_loadouts(void* registration) {
+  (void)registration;
+  return 1;
+}
