@@ -26,13 +26,6 @@ std::vector<RecordingLogTarget::Entry> RecordingLogTarget::Entries() const {
   return entries_;
 }
 
-std::vector<std::string> RecordingLogTarget::Lines() const {
-  std::vector<std::string> lines;
-  for (const Entry& entry : Entries())
-    lines.push_back(entry.line);
-  return lines;
-}
-
 ScopedLogger::ScopedLogger() {
   GetLoggerApi()->acquire();
 }

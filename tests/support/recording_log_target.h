@@ -29,7 +29,6 @@ class RecordingLogTarget : public LogTarget {
   bool Write(const LogRecord& record) override;
 
   [[nodiscard]] std::vector<Entry> Entries() const;
-  [[nodiscard]] std::vector<std::string> Lines() const;
 
  private:
   std::vector<Entry> entries_;

@@ -52,7 +52,7 @@ TEST(AssertionReportTest, OverlongPartsAreCutToOneMessage) {
   ReportAssertion("ALE-6D828C10", description.c_str(), nullptr, 0, nullptr);
   (void)testing::internal::GetCapturedStderr();
   ASSERT_EQ(recorder.Entries().size(), 1u);
-  const std::string& message = recorder.Entries()[0].message;
+  const std::string message = recorder.Entries()[0].message;
   EXPECT_EQ(message.size(), 4095u);
   EXPECT_TRUE(message.starts_with("Assertion failed!\n\nExpression: ALE-6D828C10\n\nDescription: ddd"));
 }
