@@ -43,7 +43,7 @@ class ReportBuilder {
 void ReportAssertion(const char* expression, const char* description, const char* file, std::int32_t line,
                      const char* function) {
   ReportBuilder report;
-  report.Add("%s", kHeading);
+  report.Add(kReportFormat, kHeading);
   if (IsGiven(file)) report.Add(kFileEntry, file);
   if (line != 0) report.Add(kLineEntry, static_cast<int>(line));
   if (IsGiven(function)) report.Add(kFunctionEntry, function);
