@@ -38,6 +38,41 @@ struct EnumRecord {
   const TypeIdentifier* type;
 };
 
+// The explicit stack of a walk or a copy: its first Inline frames on the C++ stack, more on the module
+// heap. Frames must be trivially copyable.
+template <class Frame, std::size_t Inline>
+class FrameStack {
+ public:
+  FrameStack() = default;
+  FrameStack(const FrameStack&) = delete;
+  FrameStack& operator=(const FrameStack&) = delete;
+  ~FrameStack() {
+    if (frames_ != inline_) HeapFree(frames_);
+  }
+  [[nodiscard]] bool Empty() const noexcept { return size_ == 0; }
+  Frame& Top() noexcept { return frames_[size_ - 1]; }
+  void Pop() noexcept { --size_; }
+  // False when the stack cannot grow; it is then unchanged.
+  [[nodiscard]] bool Push(const Frame& frame) noexcept {
+    if (size_ == capacity_) {
+      const std::size_t capacity = capacity_ * 2;
+      void* grown = HeapReallocate(frames_ == inline_ ? nullptr : frames_, capacity * sizeof(Frame));
+      if (grown == nullptr) return false;
+      if (frames_ == inline_) std::memcpy(grown, inline_, sizeof inline_);
+      frames_ = static_cast<Frame*>(grown);
+      capacity_ = capacity;
+    }
+    frames_[size_++] = frame;
+    return true;
+  }
+
+ private:
+  Frame inline_[Inline];
+  Frame* frames_ = inline_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = Inline;
+};
+
 }  // namespace
 
 // The storage rules of BindingProperty, kept out of the public header.
@@ -246,57 +281,25 @@ struct BindingStorage {
     }
   }
 
-  // A stack of copy steps: on the C++ stack while shallow, on the module heap beyond.
-  class CopyStack {
-   public:
+  // Deep copy into the empty value `to`, depth-first with an explicit stack. On failure `to` holds a
+  // well-formed part of the copy and the tree is marked failed.
+  static bool CopyTree(Value& to, const Value& from) noexcept {
+    if (!CopyShallow(to, from)) return false;
+    if (!IsContainer(from.kind_) || Header(from)->count == 0) return true;
     struct Frame {
       const ContainerHeader* from;
       ContainerHeader* to;
       std::uint32_t next;
       bool structure;
     };
-    CopyStack() = default;
-    CopyStack(const CopyStack&) = delete;
-    CopyStack& operator=(const CopyStack&) = delete;
-    ~CopyStack() {
-      if (frames_ != inline_) HeapFree(frames_);
-    }
-    [[nodiscard]] bool Empty() const noexcept { return size_ == 0; }
-    Frame& Top() noexcept { return frames_[size_ - 1]; }
-    void Pop() noexcept { --size_; }
-    [[nodiscard]] bool Push(const Frame& frame) noexcept {
-      if (size_ == capacity_) {
-        const std::size_t capacity = capacity_ * 2;
-        void* grown = HeapReallocate(frames_ == inline_ ? nullptr : frames_, capacity * sizeof(Frame));
-        if (grown == nullptr) return false;
-        if (frames_ == inline_) std::memcpy(grown, inline_, sizeof inline_);
-        frames_ = static_cast<Frame*>(grown);
-        capacity_ = capacity;
-      }
-      frames_[size_++] = frame;
-      return true;
-    }
-
-   private:
-    Frame inline_[64];
-    Frame* frames_ = inline_;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 64;
-  };
-
-  // Deep copy into the empty value `to`, depth-first with an explicit stack. On failure `to` holds a
-  // well-formed part of the copy and the tree is marked failed.
-  static bool CopyTree(Value& to, const Value& from) noexcept {
-    if (!CopyShallow(to, from)) return false;
-    if (!IsContainer(from.kind_) || Header(from)->count == 0) return true;
     PropertyContext* context = to.context_;
-    CopyStack stack;
+    FrameStack<Frame, 64> stack;
     if (!stack.Push({Header(from), Header(to), 0, from.kind_ == kStructure})) {
       context->MarkFailed();
       return false;
     }
     while (!stack.Empty()) {
-      CopyStack::Frame& frame = stack.Top();
+      Frame& frame = stack.Top();
       if (frame.next == frame.from->count) {
         stack.Pop();
         continue;
@@ -665,56 +668,103 @@ BindingProperty::FieldView BindingProperty::FieldAt(std::size_t position) const 
   return {entry.name->View(), entry.value};
 }
 
-void BindingProperty::Accept(ValueVisitor& visitor) const {
-  switch (Kind()) {
+namespace {
+
+// Reports a value that is not a container.
+void VisitLeaf(const BindingProperty& value, ValueVisitor& visitor) {
+  switch (value.Kind()) {
     case BindingKind::Empty:
       visitor.Empty();
       break;
     case BindingKind::Bool:
-      visitor.Bool(payload_.boolean);
+      visitor.Bool(value.GetBool(false));
       break;
     case BindingKind::Signed:
-      visitor.Signed(payload_.signedValue);
+      visitor.Signed(value.GetSigned(0));
       break;
     case BindingKind::Unsigned:
-      visitor.Unsigned(payload_.unsignedValue);
+      visitor.Unsigned(value.GetUnsigned(0));
       break;
     case BindingKind::Float:
-      visitor.Float(payload_.floatValue);
+      visitor.Float(value.GetFloat(0));
       break;
     case BindingKind::String:
-      visitor.String(BindingStorage::Text(*this)->View());
+      visitor.String(value.GetString({}));
       break;
     case BindingKind::Blob:
-      visitor.Blob(*BindingStorage::Bytes(*this));
+      visitor.Blob(value.GetBlob({}));
       break;
-    case BindingKind::Enum:
-      visitor.Enum(BindingStorage::Enumerator(*this)->value, BindingStorage::Enumerator(*this)->type);
-      break;
-    case BindingKind::Collection: {
-      const ContainerHeader* h = BindingStorage::Header(*this);
-      visitor.BeginCollection(h->count);
-      for (std::size_t i = 0; i < h->count; ++i) {
-        visitor.BeginElement(i);
-        BindingStorage::Items(h)[i].Accept(visitor);
-        visitor.EndElement(i);
-      }
-      visitor.EndCollection();
+    case BindingKind::Enum: {
+      const EnumValue enumerator = value.GetEnum({});
+      visitor.Enum(enumerator.value, enumerator.type);
       break;
     }
-    case BindingKind::Structure: {
-      const ContainerHeader* h = BindingStorage::Header(*this);
-      visitor.BeginStructure(h->count);
-      for (std::size_t i = 0; i < h->count; ++i) {
-        const BindingStorage::FieldEntry& entry = BindingStorage::EntryAt(h, i);
-        visitor.BeginField(entry.name->View());
-        entry.value.Accept(visitor);
-        visitor.EndField(entry.name->View());
-      }
-      visitor.EndStructure();
+    default:
       break;
-    }
   }
+}
+
+// Containers open during a walk. Decoded trees nest at most 512 levels, so their walks fit the inline
+// frames and allocate nothing.
+constexpr std::size_t kInlineWalkFrames = 520;
+
+}  // namespace
+
+bool BindingProperty::Accept(ValueVisitor& visitor) const {
+  struct Frame {
+    const ContainerHeader* header;
+    std::uint32_t next;
+    bool structure;
+  };
+  FrameStack<Frame, kInlineWalkFrames> stack;
+  // Opens a container (false when the stack cannot grow) or reports a leaf.
+  auto enter = [&](const BindingProperty& value) {
+    if (value.kind_ == kCollection) {
+      visitor.BeginCollection(BindingStorage::Header(value)->count);
+      return stack.Push({BindingStorage::Header(value), 0, false});
+    }
+    if (value.kind_ == kStructure) {
+      visitor.BeginStructure(BindingStorage::Header(value)->count);
+      return stack.Push({BindingStorage::Header(value), 0, true});
+    }
+    VisitLeaf(value, visitor);
+    return true;
+  };
+  // Closes item i of the container on top of the stack.
+  auto leave = [&](std::uint32_t i) {
+    const Frame& frame = stack.Top();
+    if (frame.structure)
+      visitor.EndField(BindingStorage::EntryAt(frame.header, i).name->View());
+    else
+      visitor.EndElement(i);
+  };
+  if (!enter(*this)) return false;
+  while (!stack.Empty()) {
+    Frame& frame = stack.Top();
+    if (frame.next == frame.header->count) {
+      if (frame.structure)
+        visitor.EndStructure();
+      else
+        visitor.EndCollection();
+      stack.Pop();
+      if (!stack.Empty()) leave(stack.Top().next - 1);
+      continue;
+    }
+    const std::uint32_t i = frame.next++;
+    const BindingProperty* item;
+    if (frame.structure) {
+      const BindingStorage::FieldEntry& entry = BindingStorage::EntryAt(frame.header, i);
+      visitor.BeginField(entry.name->View());
+      item = &entry.value;
+    } else {
+      visitor.BeginElement(i);
+      item = BindingStorage::Items(frame.header) + i;
+    }
+    const bool container = BindingStorage::IsContainer(item->kind_);
+    if (!enter(*item)) return false;
+    if (!container) leave(i);
+  }
+  return true;
 }
 
 }  // namespace Quarn

@@ -202,9 +202,10 @@ class BindingProperty {
   [[nodiscard]] FieldView FieldAt(std::size_t position) const noexcept;
   [[nodiscard]] FieldRange Fields() const noexcept { return FieldRange(*this); }
 
-  // Walks the value depth-first through the visitor. A kind code outside 0 to 9 calls nothing. The walk
-  // allocates nothing.
-  void Accept(ValueVisitor& visitor) const;
+  // Walks the value depth-first through the visitor, without recursion. A kind code outside 0 to 9 calls
+  // nothing. Up to 520 levels of nesting the walk allocates nothing; deeper, it keeps its place on the
+  // module heap, and answers false, its walk cut short, when that memory is refused.
+  [[nodiscard]] bool Accept(ValueVisitor& visitor) const;
 
  private:
   friend struct BindingStorage;

@@ -98,7 +98,9 @@ char* HeapDuplicateText(std::string_view text) noexcept {
 
 void* HeapMapPages(std::size_t size) noexcept {
   if (InjectedFailure()) return nullptr;
-  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  // Populated at once: the pages are written right away, and one call costs less than a fault per page.
+  void* block =
+      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (block == MAP_FAILED) return nullptr;
   CountAllocation(size);
   return block;

@@ -65,7 +65,7 @@ class TextVisitor : public ValueVisitor {
 
 std::string Walk(const BindingProperty& value) {
   TextVisitor visitor;
-  value.Accept(visitor);
+  EXPECT_TRUE(value.Accept(visitor));
   return visitor.text;
 }
 
@@ -379,15 +379,23 @@ TEST(BindingPropertyTest, DeepTreesOnASmallStack) {
     BuildDeep(root, 512);
     BindingProperty copy = root;
     TextVisitor visitor;
-    copy.Accept(visitor);
+    const std::uint64_t allocations = ReadMemoryStats().allocationCount;
+    EXPECT_TRUE(copy.Accept(visitor));
+    EXPECT_EQ(ReadMemoryStats().allocationCount, allocations) << "the walk of a decodable tree allocates";
     EXPECT_EQ(visitor.maxDepth, 512u);
     EXPECT_EQ(visitor.depth, 0u);
     EXPECT_NE(visitor.text.find("\"bottom\""), std::string::npos);
   });
-  // Far deeper than any decoder produces: copying and destroying never recurse.
+  // Far deeper than any decoder produces: copying, walking and destroying never recurse.
   OnSmallStack([] {
     BindingProperty root;
     BuildDeep(root, 200000);
+    TextVisitor visitor;
+    EXPECT_TRUE(root.Accept(visitor));
+    EXPECT_EQ(visitor.maxDepth, 200000u);
+    FailNthHeapAllocation(1);
+    EXPECT_FALSE(root.Accept(visitor)) << "a walk whose stack is refused must stop";
+    FailNthHeapAllocation(0);
     BindingProperty copy(root);
     root.Reset();
     const BindingProperty* bottom = &copy;
