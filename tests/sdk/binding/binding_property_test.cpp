@@ -327,16 +327,6 @@ TEST(BindingPropertyTest, LooseReadings) {
   }
 }
 
-TEST(BindingPropertyTest, BlobByMoveTakesTheVector) {
-  BlobBytes bytes(1000, 0xAB);
-  const std::uint8_t* data = bytes.data();
-  BindingProperty value;
-  value.SetBlob(std::move(bytes));
-  EXPECT_TRUE(bytes.empty());
-  EXPECT_EQ(value.GetBlob({}).data(), data);
-  EXPECT_EQ(value.Count(), 1000u);
-}
-
 TEST(BindingPropertyTest, WalkReportsEveryKindInOrder) {
   BindingProperty value;
   BuildSample(value);

@@ -23,16 +23,6 @@ TEST(ConversionResultTest, FailReplacesTheValueByTheMessage) {
   EXPECT_EQ(result.Value().Kind(), BindingKind::Empty);
 }
 
-TEST(ConversionResultTest, MessageReadsOnlyAStringErrorField) {
-  ConversionResult result;
-  result.Fail("x");
-  result.Value().Field("error").SetSigned(4);
-  EXPECT_EQ(result.Message(), "");
-  result.Value().Reset();
-  EXPECT_EQ(result.Message(), "");
-  EXPECT_FALSE(result.Ok());
-}
-
 TEST(ConversionResultTest, AssignmentCarriesFlagAndValue) {
   ConversionResult failed;
   failed.Fail("first failure");

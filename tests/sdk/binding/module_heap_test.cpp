@@ -98,14 +98,5 @@ TEST(ModuleHeapTest, FailureSwitchFailsExactlyTheNthAllocation) {
     HeapFree(b);
 }
 
-TEST(ModuleHeapTest, AllocatorThrowsWhereTheHookRefuses) {
-  std::vector<int, HeapAllocator<int>> numbers{1, 2, 3};
-  FailNthHeapAllocation(1);
-  EXPECT_THROW(numbers.reserve(1000), std::bad_alloc);
-  EXPECT_EQ(numbers.size(), 3u);
-  HeapAllocator<int> allocator;
-  EXPECT_THROW((void)allocator.allocate(static_cast<std::size_t>(-1) / 2), std::bad_array_new_length);
-}
-
 }  // namespace
 }  // namespace Quarn

@@ -22,34 +22,6 @@ TEST(StringTableTest, HashIsFnv1aUpToTheFirstNul) {
     EXPECT_EQ(StringTable::Hash(c.text), c.hash) << c.text;
 }
 
-TEST(StringTableTest, EqualTextsShareOneCountedRecord) {
-  Slab slab;
-  StringTable table(slab);
-  std::vector<StringRecord*> records;
-  for (int i = 0; i < 200; ++i)
-    records.push_back(table.Intern("loadoutItemKey"));
-  EXPECT_EQ(table.Size(), 1u);
-  EXPECT_EQ(records.front()->references, 200u);
-  for (StringRecord* record : records)
-    EXPECT_EQ(record, records.front());
-  for (StringRecord* record : records)
-    table.Release(record);
-  EXPECT_EQ(table.Size(), 0u);
-  EXPECT_EQ(slab.PagesHeld(), 0u);
-}
-
-TEST(StringTableTest, TextsDifferingAfterANulStayApart) {
-  Slab slab;
-  StringTable table(slab);
-  StringRecord* first = table.Intern(std::string_view("k\0one", 5));
-  StringRecord* second = table.Intern(std::string_view("k\0two", 5));
-  EXPECT_NE(first, second);
-  EXPECT_EQ(first->hash, second->hash);
-  EXPECT_EQ(second->View(), std::string_view("k\0two", 5));
-  table.Release(first);
-  table.Release(second);
-}
-
 TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
   Slab slab;
   StringTable table(slab);
@@ -68,17 +40,6 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
   EXPECT_EQ(table.Size(), 0u);
 }
 
-TEST(StringTableTest, EmptyTextIsTheSharedUncountedRecord) {
-  Slab slab;
-  StringTable table(slab);
-  StringRecord* empty = table.Intern("");
-  EXPECT_EQ(empty, StringTable::Empty());
-  table.Release(empty);
-  EXPECT_EQ(table.Size(), 0u);
-  EXPECT_EQ(StringTable::Empty()->references, 0u);
-  EXPECT_EQ(slab.PagesHeld(), 0u);
-}
-
 TEST(StringTableTest, InterningARecordOfAnotherTableCopiesIt) {
   Slab slabA, slabB;
   StringTable a(slabA), b(slabB);
@@ -92,19 +53,6 @@ TEST(StringTableTest, InterningARecordOfAnotherTableCopiesIt) {
   EXPECT_EQ(copy->View(), "a text that lives in table a");
   b.Release(copy);
   b.Release(copy);
-}
-
-TEST(StringTableTest, FailedAllocationsGiveNoRecord) {
-  Slab slab;
-  StringTable table(slab);
-  const std::string longText(100, 'x');  // needs a heap buffer for its text
-  FailNthHeapAllocation(1);
-  EXPECT_EQ(table.Intern(longText), nullptr);
-  FailNthHeapAllocation(0);
-  EXPECT_EQ(table.Size(), 0u);
-  StringRecord* record = table.Intern(longText);
-  ASSERT_NE(record, nullptr);
-  table.Release(record);
 }
 
 }  // namespace
