@@ -1,0 +1,119 @@
+#include "sdk/binding/module_heap.h"
+
+#include <malloc.h>
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace Quarn {
+namespace {
+
+std::atomic<std::uint64_t> gPeakBytesInUse{0};
+std::atomic<std::uint64_t> gAllocationsAtPeak{0};
+std::atomic<std::uint64_t> gBytesAllocated{0};
+std::atomic<std::uint64_t> gAllocationCount{0};
+std::atomic<std::uint64_t> gBytesFreed{0};
+std::atomic<std::uint64_t> gFreeCount{0};
+
+// 0: disarmed; n: the nth allocation from now fails.
+std::atomic<std::uint64_t> gFailCountdown{0};
+
+// True when the test switch says this allocation fails. One relaxed load when disarmed.
+bool InjectedFailure() noexcept {
+  std::uint64_t left = gFailCountdown.load(std::memory_order_relaxed);
+  while (left != 0) {
+    if (gFailCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) return left == 1;
+  }
+  return false;
+}
+
+void CountAllocation(std::uint64_t size) noexcept {
+  const std::uint64_t allocated = gBytesAllocated.fetch_add(size) + size;
+  const std::uint64_t count = gAllocationCount.fetch_add(1) + 1;
+  const std::uint64_t inUse = allocated - gBytesFreed.load();
+  std::uint64_t peak = gPeakBytesInUse.load();
+  while (inUse > peak) {
+    if (gPeakBytesInUse.compare_exchange_weak(peak, inUse)) {
+      gAllocationsAtPeak.store(count - gFreeCount.load());
+      break;
+    }
+  }
+}
+
+void CountRelease(std::uint64_t size) noexcept {
+  gBytesFreed.fetch_add(size);
+  gFreeCount.fetch_add(1);
+}
+
+}  // namespace
+
+MemoryStats ReadMemoryStats() noexcept {
+  MemoryStats stats;
+  stats.peakBytesInUse = gPeakBytesInUse.load();
+  stats.allocationsAtPeak = gAllocationsAtPeak.load();
+  stats.bytesAllocated = gBytesAllocated.load();
+  stats.allocationCount = gAllocationCount.load();
+  stats.bytesFreed = gBytesFreed.load();
+  stats.freeCount = gFreeCount.load();
+  return stats;
+}
+
+std::uint64_t HeapBytesInUse() noexcept {
+  return gBytesAllocated.load() - gBytesFreed.load();
+}
+
+void* HeapAllocate(std::size_t size) noexcept {
+  if (InjectedFailure()) return nullptr;
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block != nullptr) CountAllocation(malloc_usable_size(block));
+  return block;
+}
+
+void* HeapReallocate(void* pointer, std::size_t size) noexcept {
+  if (pointer == nullptr) return HeapAllocate(size);
+  if (InjectedFailure()) return nullptr;
+  const std::size_t oldSize = malloc_usable_size(pointer);
+  void* block = std::realloc(pointer, size == 0 ? 1 : size);
+  if (block == nullptr) return nullptr;
+  CountRelease(oldSize);
+  CountAllocation(malloc_usable_size(block));
+  return block;
+}
+
+void HeapFree(void* pointer) noexcept {
+  if (pointer == nullptr) return;
+  CountRelease(malloc_usable_size(pointer));
+  std::free(pointer);
+}
+
+char* HeapDuplicateText(std::string_view text) noexcept {
+  auto* copy = static_cast<char*>(HeapAllocate(text.size() + 1));
+  if (copy == nullptr) return nullptr;
+  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  return copy;
+}
+
+void* HeapMapPages(std::size_t size) noexcept {
+  if (InjectedFailure()) return nullptr;
+  // Populated at once: the pages are written right away, and one call costs less than a fault per page.
+  void* block =
+      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  if (block == MAP_FAILED) return nullptr;
+  CountAllocation(size);
+  return block;
+}
+
+void HeapUnmapPages(void* pointer, std::size_t size) noexcept {
+  if (pointer == nullptr) return;
+  munmap(pointer, size);
+  CountRelease(size);
+}
+
+std::uint64_t FailNthHeapAllocation(std::uint64_t nth) noexcept {
+  return gFailCountdown.exchange(nth);
+}
+
+}  // namespace Quarn

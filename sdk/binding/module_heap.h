@@ -1,0 +1,94 @@
+// The module heap: allocation hooks that every heap allocation of the SDK's value storage goes through,
+// and the six memory counters the host core reads through GetMemoryStats.
+//
+// Each hook counts the usable size of the block it hands out or takes back. Blocks of pages mapped from
+// the operating system are counted the same way, at their mapped size. The counters are atomic 64-bit
+// values, so heap traffic may come from any thread.
+//
+// Failure: every hook answers null (or false) instead of throwing. HeapAllocator, the allocator for
+// standard containers, turns that null into std::bad_alloc as the standard requires; the code that uses
+// it catches the exception before it leaves the SDK.
+
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <string_view>
+
+namespace Quarn {
+
+// A snapshot of the memory counters, laid out as the host core reads it: six counters, then two words
+// that are always 0.
+struct MemoryStats {
+  std::uint64_t peakBytesInUse = 0;     // highest value bytesAllocated - bytesFreed has reached
+  std::uint64_t allocationsAtPeak = 0;  // live allocations at the moment that peak was reached
+  std::uint64_t bytesAllocated = 0;
+  std::uint64_t allocationCount = 0;
+  std::uint64_t bytesFreed = 0;
+  std::uint64_t freeCount = 0;
+  std::uint32_t reserved[2] = {0, 0};
+};
+
+// Reads the six counters, each with one atomic load.
+[[nodiscard]] MemoryStats ReadMemoryStats() noexcept;
+
+// Bytes in use right now: total allocated minus total freed.
+[[nodiscard]] std::uint64_t HeapBytesInUse() noexcept;
+
+// Allocates size bytes (at least one) with the alignment of malloc. Null when the heap refuses.
+[[nodiscard]] void* HeapAllocate(std::size_t size) noexcept;
+
+// Resizes a block from HeapAllocate, counted as one release of the old block and one allocation of the
+// new. A null pointer allocates. Null when the heap refuses; the old block is then untouched and uncounted.
+[[nodiscard]] void* HeapReallocate(void* pointer, std::size_t size) noexcept;
+
+// Releases a block from HeapAllocate, HeapReallocate or HeapDuplicateText. Null does nothing.
+void HeapFree(void* pointer) noexcept;
+
+// A zero-terminated copy of the text on the module heap, released with HeapFree. Null when the heap
+// refuses.
+[[nodiscard]] char* HeapDuplicateText(std::string_view text) noexcept;
+
+// Maps size bytes (a multiple of 4096) of read-write memory, 4096-aligned, counted as one allocation of
+// size bytes. Null when the operating system refuses.
+[[nodiscard]] void* HeapMapPages(std::size_t size) noexcept;
+
+// Unmaps memory from HeapMapPages, counted as one release of size bytes.
+void HeapUnmapPages(void* pointer, std::size_t size) noexcept;
+
+// Test switch: the allocation that is the nth from now (1 = the next one) through any hook above
+// fails; the ones after it succeed again. 0 disarms the switch. Returns how many allocations the
+// previous setting still had to go, 0 when it had fired or was disarmed.
+std::uint64_t FailNthHeapAllocation(std::uint64_t nth) noexcept;
+
+// A standard allocator over the hooks, for containers whose memory belongs to the module heap.
+// Stateless: all instances compare equal.
+template <class T>
+struct HeapAllocator {
+  using value_type = T;
+
+  HeapAllocator() noexcept = default;
+  template <class U>
+  HeapAllocator(const HeapAllocator<U>&) noexcept {}
+
+  [[nodiscard]] T* allocate(std::size_t count) {
+    static_assert(alignof(T) <= alignof(std::max_align_t), "the hooks align like malloc");
+    if (count > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    void* block = HeapAllocate(count * sizeof(T));
+    if (block == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* pointer, std::size_t) noexcept { HeapFree(pointer); }
+
+  template <class U>
+  friend bool operator==(const HeapAllocator&, const HeapAllocator<U>&) noexcept {
+    return true;
+  }
+};
+
+// A standard string whose buffer lives on the module heap.
+using HeapString = std::basic_string<char, std::char_traits<char>, HeapAllocator<char>>;
+
+}  // namespace Quarn

@@ -1,0 +1,53 @@
+// PropertyContext: the storage of one value tree, owned by the tree's root. It holds the tree's slab and
+// its interned strings, and remembers whether the tree ever lacked memory.
+
+#pragma once
+
+#include <cstddef>
+
+#include "sdk/binding/slab.h"
+#include "sdk/binding/string_table.h"
+
+namespace Quarn {
+
+// Not synchronised: one thread uses a tree at a time.
+class PropertyContext {
+ public:
+  // A new context on the module heap. When that allocation fails, the answer is Refusing(), never null.
+  [[nodiscard]] static PropertyContext* Create() noexcept;
+
+  // Frees a context from Create. Nothing for Refusing().
+  static void Destroy(PropertyContext* context) noexcept;
+
+  // The process-wide context of trees that could not get one of their own: it allocates nothing and
+  // reports failure. Shared read-only between threads.
+  [[nodiscard]] static PropertyContext* Refusing() noexcept;
+
+  // A slab slot of size bytes; null (and the tree marked failed) when none can be had.
+  [[nodiscard]] void* Allocate(std::size_t size) noexcept;
+  void Release(void* slot, std::size_t size) noexcept { slab_.Release(slot, size); }
+
+  // Interns a text; null (and the tree marked failed) when it cannot be stored.
+  [[nodiscard]] StringRecord* Intern(std::string_view text) noexcept;
+  [[nodiscard]] StringRecord* Intern(const StringRecord& record) noexcept;
+  void ReleaseString(StringRecord* record) noexcept { strings_.Release(record); }
+
+  // True once any allocation for this tree failed. It stays true: the tree is missing content.
+  [[nodiscard]] bool Failed() const noexcept { return failed_; }
+  void MarkFailed() noexcept {
+    if (!failed_) failed_ = true;
+  }
+
+  [[nodiscard]] const Slab& SlabInUse() const noexcept { return slab_; }
+  [[nodiscard]] const StringTable& Strings() const noexcept { return strings_; }
+
+ private:
+  explicit PropertyContext(bool refusing) noexcept : failed_(refusing), refusing_(refusing) {}
+
+  Slab slab_;
+  StringTable strings_{slab_};
+  bool failed_;
+  const bool refusing_;
+};
+
+}  // namespace Quarn

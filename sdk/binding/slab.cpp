@@ -1,0 +1,109 @@
+#include "sdk/binding/slab.h"
+
+#include <cstring>
+
+#include "sdk/binding/page_pool.h"
+
+namespace Quarn {
+namespace {
+
+std::uint16_t NextFree(const unsigned char* slot) noexcept {
+  std::uint16_t next;
+  std::memcpy(&next, slot, sizeof next);
+  return next;
+}
+
+void SetNextFree(unsigned char* slot, std::uint16_t next) noexcept {
+  std::memcpy(slot, &next, sizeof next);
+}
+
+}  // namespace
+
+Slab::~Slab() {
+  if (!laidOut_) return;
+  for (SizeClass& sizeClass : classes_) {
+    for (PageHeader* page = sizeClass.withFree; page != nullptr;) {
+      PageHeader* next = page->next;
+      if (page->pageSize == PagePool::kPageSize) PagePool::Instance().ReturnPage(page);
+      page = next;
+    }
+  }
+}
+
+Slab::PageHeader* Slab::LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept {
+  auto* bytes = static_cast<unsigned char*>(memory);
+  const std::size_t slots = pageSize / slotSize;
+  const std::size_t first = (sizeof(PageHeader) + slotSize - 1) / slotSize;
+  for (std::size_t i = first; i < slots; ++i)
+    SetNextFree(bytes + i * slotSize, static_cast<std::uint16_t>(i + 1 < slots ? i + 1 : 0));
+  auto* page = ::new (memory) PageHeader{nullptr, nullptr, static_cast<std::uint16_t>(pageSize), 0,
+                                         static_cast<std::uint16_t>(first < slots ? first : 0)};
+  return page;
+}
+
+void Slab::LayOutClasses() noexcept {
+  for (std::size_t i = 0; i < kClassCount; ++i) {
+    PageHeader* page = LayOutPage(classes_[i].inlinePage, kInlinePageSize, 4 * (i + 1));
+    if (page->firstFree != 0) Link(classes_[i], page);
+  }
+  laidOut_ = true;
+}
+
+void Slab::Link(SizeClass& sizeClass, PageHeader* page) noexcept {
+  page->prev = nullptr;
+  page->next = sizeClass.withFree;
+  if (sizeClass.withFree != nullptr) sizeClass.withFree->prev = page;
+  sizeClass.withFree = page;
+}
+
+void Slab::Unlink(SizeClass& sizeClass, PageHeader* page) noexcept {
+  if (page->prev != nullptr)
+    page->prev->next = page->next;
+  else
+    sizeClass.withFree = page->next;
+  if (page->next != nullptr) page->next->prev = page->prev;
+  page->next = page->prev = nullptr;
+}
+
+void* Slab::Allocate(std::size_t size) noexcept {
+  if (size == 0 || size > kMaxSlotSize) return nullptr;
+  if (!laidOut_) LayOutClasses();
+  const std::size_t index = (size + 3) / 4 - 1;
+  const std::size_t slotSize = 4 * (index + 1);
+  SizeClass& sizeClass = classes_[index];
+  PageHeader* page = sizeClass.withFree;
+  if (page == nullptr) {
+    void* memory = PagePool::Instance().TakePage();
+    if (memory == nullptr) return nullptr;
+    ++pagesHeld_;
+    page = LayOutPage(memory, PagePool::kPageSize, slotSize);
+    Link(sizeClass, page);
+  }
+  unsigned char* slot = reinterpret_cast<unsigned char*>(page) + std::size_t{page->firstFree} * slotSize;
+  page->firstFree = NextFree(slot);
+  ++page->inUse;
+  if (page->firstFree == 0) Unlink(sizeClass, page);
+  return slot;
+}
+
+void Slab::Release(void* slot, std::size_t size) noexcept {
+  if (slot == nullptr) return;
+  const std::size_t index = (size + 3) / 4 - 1;
+  const std::size_t slotSize = 4 * (index + 1);
+  SizeClass& sizeClass = classes_[index];
+  const auto address = reinterpret_cast<std::uintptr_t>(slot);
+  const auto inlineStart = reinterpret_cast<std::uintptr_t>(sizeClass.inlinePage);
+  const bool isInline = address - inlineStart < kInlinePageSize;
+  auto* page = reinterpret_cast<PageHeader*>(isInline ? inlineStart
+                                                      : address & ~std::uintptr_t{PagePool::kPageSize - 1});
+  if (page->firstFree == 0) Link(sizeClass, page);
+  SetNextFree(static_cast<unsigned char*>(slot), page->firstFree);
+  page->firstFree = static_cast<std::uint16_t>((address - reinterpret_cast<std::uintptr_t>(page)) / slotSize);
+  if (--page->inUse == 0 && !isInline) {
+    Unlink(sizeClass, page);
+    --pagesHeld_;
+    PagePool::Instance().ReturnPage(page);
+  }
+}
+
+}  // namespace Quarn

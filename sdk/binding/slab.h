@@ -1,0 +1,60 @@
+// Slab: the small-object allocator of one value tree. It serves records of up to 72 bytes from 18 size
+// classes (4, 8, ..., 72 bytes); each class starts with a 144-byte page of its own inside the slab and
+// then draws 4096-byte pages from the PagePool, returning each page as soon as none of its slots is used.
+
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Quarn {
+
+// Not synchronised: one thread uses a tree, and so its slab, at a time.
+class Slab {
+ public:
+  static constexpr std::size_t kClassCount = 18;
+  static constexpr std::size_t kMaxSlotSize = 4 * kClassCount;
+  static constexpr std::size_t kInlinePageSize = 144;
+
+  Slab() noexcept = default;
+  Slab(const Slab&) = delete;
+  Slab& operator=(const Slab&) = delete;
+  // Returns the pages that still hold free slots to the pool. Every slot is expected back by now.
+  ~Slab();
+
+  // A slot of at least size bytes (1 to 72), aligned to 8 when size is a multiple of 8. Null when size
+  // is out of range or the pool has no page to give.
+  [[nodiscard]] void* Allocate(std::size_t size) noexcept;
+
+  // Returns a slot from Allocate; size is the size it was allocated with.
+  void Release(void* slot, std::size_t size) noexcept;
+
+  // Pool pages this slab holds right now.
+  [[nodiscard]] std::size_t PagesHeld() const noexcept { return pagesHeld_; }
+
+ private:
+  // Starts every page. Slot 0 lies under it, so index 0 ends a free list.
+  struct PageHeader {
+    PageHeader* next;
+    PageHeader* prev;
+    std::uint16_t pageSize;
+    std::uint16_t inUse;
+    std::uint16_t firstFree;
+  };
+
+  struct SizeClass {
+    PageHeader* withFree = nullptr;  // pages that have a free slot, most recently freed into first
+    alignas(PageHeader) unsigned char inlinePage[kInlinePageSize];
+  };
+
+  static PageHeader* LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept;
+  void LayOutClasses() noexcept;
+  static void Link(SizeClass& sizeClass, PageHeader* page) noexcept;
+  static void Unlink(SizeClass& sizeClass, PageHeader* page) noexcept;
+
+  SizeClass classes_[kClassCount];
+  bool laidOut_ = false;
+  std::size_t pagesHeld_ = 0;
+};
+
+}  // namespace Quarn

@@ -1,0 +1,102 @@
+#include "sdk/binding/string_table.h"
+
+#include <new>
+
+namespace Quarn {
+namespace {
+
+StringRecord gEmptyRecord{HeapString(), 2166136261u, 0, nullptr};
+
+}  // namespace
+
+StringTable::~StringTable() {
+  if (buckets_ != inlineBuckets_) HeapFree(buckets_);
+}
+
+StringRecord* StringTable::Empty() noexcept {
+  return &gEmptyRecord;
+}
+
+std::uint32_t StringTable::Hash(std::string_view text) noexcept {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : text) {
+    if (c == '\0') break;
+    hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  }
+  return hash;
+}
+
+StringRecord* StringTable::Intern(std::string_view text) noexcept {
+  if (text.empty()) return Empty();
+  return Intern(text, Hash(text));
+}
+
+StringRecord* StringTable::Intern(const StringRecord& record) noexcept {
+  if (&record == Empty()) return Empty();
+  StringRecord* bucket = buckets_[record.hash & mask_];
+  for (StringRecord* r = bucket; r != nullptr; r = r->next) {
+    if (r == &record) {
+      ++r->references;
+      return r;
+    }
+  }
+  return Intern(record.View(), record.hash);
+}
+
+StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash) noexcept {
+  StringRecord*& bucket = buckets_[hash & mask_];
+  for (StringRecord* r = bucket; r != nullptr; r = r->next) {
+    if (r->hash == hash && r->View() == text) {
+      ++r->references;
+      return r;
+    }
+  }
+  void* slot = slab_.Allocate(sizeof(StringRecord));
+  if (slot == nullptr) return nullptr;
+  StringRecord* record;
+  try {
+    record = ::new (slot) StringRecord{HeapString(text.data(), text.size()), hash, 1, bucket};
+  } catch (const std::bad_alloc&) {
+    slab_.Release(slot, sizeof(StringRecord));
+    return nullptr;
+  }
+  bucket = record;
+  if (++size_ > mask_ + 1) Grow();
+  return record;
+}
+
+void StringTable::Grow() noexcept {
+  const std::size_t count = (mask_ + 1) * 2;
+  auto** grown = static_cast<StringRecord**>(HeapAllocate(count * sizeof(StringRecord*)));
+  if (grown == nullptr) return;  // longer chains until the next try; lookups stay correct
+  for (std::size_t i = 0; i < count; ++i)
+    grown[i] = nullptr;
+  for (std::size_t i = 0; i <= mask_; ++i) {
+    for (StringRecord* r = buckets_[i]; r != nullptr;) {
+      StringRecord* next = r->next;
+      StringRecord*& bucket = grown[r->hash & (count - 1)];
+      r->next = bucket;
+      bucket = r;
+      r = next;
+    }
+  }
+  if (buckets_ != inlineBuckets_) HeapFree(buckets_);
+  buckets_ = grown;
+  mask_ = count - 1;
+}
+
+void StringTable::Release(StringRecord* record) noexcept {
+  if (record == nullptr || record == Empty()) return;
+  if (--record->references != 0) return;
+  for (StringRecord** link = &buckets_[record->hash & mask_]; *link != nullptr; link = &(*link)->next) {
+    if (*link == record) {
+      *link = record->next;
+      break;
+    }
+  }
+  --size_;
+  record->~StringRecord();
+  slab_.Release(record, sizeof(StringRecord));
+}
+
+}  // namespace Quarn

@@ -1,0 +1,69 @@
+// StringTable: the interned, reference-counted texts of one value tree. String values and field names
+// of equal text share one record, so a name repeated in every object of a document is stored once.
+
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "sdk/binding/module_heap.h"
+#include "sdk/binding/slab.h"
+
+namespace Quarn {
+
+// One interned text. The record lives in a slab slot; the text's buffer, when longer than the string's
+// inline capacity, on the module heap.
+struct StringRecord {
+  HeapString text;
+  std::uint32_t hash = 0;        // FNV-1a of the text up to its first NUL
+  std::uint32_t references = 0;  // values and names referring to this record
+  StringRecord* next = nullptr;  // next record of the same bucket
+
+  [[nodiscard]] std::string_view View() const noexcept { return {text.data(), text.size()}; }
+};
+
+// A hash set of records keyed by text: power-of-two buckets, 8 to start with, grown so that there are
+// never more records than buckets. Not synchronised.
+class StringTable {
+ public:
+  explicit StringTable(Slab& slab) noexcept : slab_(slab) {}
+  StringTable(const StringTable&) = delete;
+  StringTable& operator=(const StringTable&) = delete;
+  ~StringTable();
+
+  // The record every empty text refers to. Shared by all tables of the process; never counted, never
+  // freed.
+  [[nodiscard]] static StringRecord* Empty() noexcept;
+
+  // FNV-1a (basis 2166136261, prime 16777619) over the bytes before the first NUL.
+  [[nodiscard]] static std::uint32_t Hash(std::string_view text) noexcept;
+
+  // One more reference to the record of this text, creating it when absent. Null when the record or its
+  // text cannot be allocated.
+  [[nodiscard]] StringRecord* Intern(std::string_view text) noexcept;
+
+  // Intern for a record of any table: reuses its hash, and only counts when it is one of ours.
+  [[nodiscard]] StringRecord* Intern(const StringRecord& record) noexcept;
+
+  // Drops one reference; the record is erased and freed when none is left. Nothing for Empty().
+  void Release(StringRecord* record) noexcept;
+
+  // Records held, the empty one not included.
+  [[nodiscard]] std::size_t Size() const noexcept { return size_; }
+  [[nodiscard]] std::size_t BucketCount() const noexcept { return mask_ + 1; }
+
+ private:
+  StringRecord* Intern(std::string_view text, std::uint32_t hash) noexcept;
+  void Grow() noexcept;
+
+  static constexpr std::size_t kInitialBuckets = 8;
+
+  Slab& slab_;
+  StringRecord* inlineBuckets_[kInitialBuckets] = {};
+  StringRecord** buckets_ = inlineBuckets_;
+  std::size_t mask_ = kInitialBuckets - 1;
+  std::size_t size_ = 0;
+};
+
+}  // namespace Quarn

@@ -1,0 +1,495 @@
+#include "sdk/binding/binding_property.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "sdk/binding/page_pool.h"
+#include "sdk/binding/property_context.h"
+#include "sdk/binding/value_visitor.h"
+
+namespace Quarn {
+namespace {
+
+// Enum types are identified by the address of their TypeIdentifier, which values never look into.
+const char kColourTag = 0;
+const TypeIdentifier* const kColour = reinterpret_cast<const TypeIdentifier*>(kColourTag);
+
+// Writes the walk as text: scalars as themselves, "[" "]" around collections, "{name:" "}" around fields.
+class TextVisitor : public ValueVisitor {
+ public:
+  std::string text;
+  std::size_t depth = 0;
+  std::size_t maxDepth = 0;
+
+  void Empty() override { text += "~"; }
+  void Bool(bool value) override { text += value ? "T" : "F"; }
+  void Signed(std::int64_t value) override { text += std::to_string(value); }
+  void Unsigned(std::uint64_t value) override { text += std::to_string(value) + "u"; }
+  void Float(double value) override { text += std::to_string(value); }
+  void String(std::string_view value) override { (text += '"').append(value) += '"'; }
+  void Blob(std::span<const std::uint8_t> bytes) override { text += "b" + std::to_string(bytes.size()); }
+  void Enum(std::int32_t value, const TypeIdentifier* type) override {
+    text += "e" + std::to_string(value) + (type == kColour ? "#colour" : "#?");
+  }
+  void BeginCollection(std::size_t) override {
+    text += "[";
+    maxDepth = std::max(maxDepth, ++depth);
+  }
+  void BeginElement(std::size_t index) override {
+    if (index > 0) text += ",";
+  }
+  void EndElement(std::size_t) override {}
+  void EndCollection() override {
+    text += "]";
+    --depth;
+  }
+  void BeginStructure(std::size_t) override {
+    text += "{";
+    maxDepth = std::max(maxDepth, ++depth);
+  }
+  void BeginField(std::string_view name) override { text.append(name) += ":"; }
+  void EndField(std::string_view) override { text += ";"; }
+  void EndStructure() override {
+    text += "}";
+    --depth;
+  }
+};
+
+std::string Walk(const BindingProperty& value) {
+  TextVisitor visitor;
+  EXPECT_TRUE(value.Accept(visitor));
+  return visitor.text;
+}
+
+// A tree with every kind, texts long enough for heap buffers, and containers that grow.
+void BuildSample(BindingProperty& root) {
+  root.Field("name").SetString("a name longer than the inline capacity of a string");
+  root.Field("flag").SetBool(true);
+  static const std::uint8_t kBytes[] = {1, 2, 3};
+  root.Field("blob").SetBlob(kBytes);
+  root.Field("colour").SetEnum(2, kColour);
+  BindingProperty& items = root.Field("items");
+  for (int i = 0; i < 40; ++i) {
+    BindingProperty& item = items.Append();
+    item.Field("id").SetSigned(i);
+    item.Field("key").SetString("key-" + std::to_string(i % 5) + "-shared-between-items");
+    item.Field("weight").SetFloat(i / 2.0);
+  }
+  for (int i = 0; i < 20; ++i)
+    root.Field("extra" + std::to_string(19 - i)).SetUnsigned(static_cast<unsigned>(i));
+}
+
+TEST(BindingPropertyTest, FreshValueIsAnEmptyRootWithoutStorage) {
+  BindingProperty value;
+  EXPECT_EQ(value.Kind(), BindingKind::Empty);
+  EXPECT_EQ(value.Count(), 0u);
+  EXPECT_EQ(value.GetSigned(5), 5);
+  EXPECT_TRUE(value.OwnsContext());
+  EXPECT_EQ(value.Context(), nullptr);
+  EXPECT_EQ(sizeof(BindingProperty), 24u);
+}
+
+TEST(BindingPropertyTest, GettersReadOnlyTheirOwnKind) {
+  const std::uint8_t bytes[] = {7, 8};
+  struct Case {
+    const char* name;
+    std::function<void(BindingProperty&)> set;
+    BindingKind kind;
+    std::size_t count;
+  };
+  const Case cases[] = {
+      {"bool", [](BindingProperty& v) { v.SetBool(true); }, BindingKind::Bool, 1},
+      {"signed", [](BindingProperty& v) { v.SetSigned(-1); }, BindingKind::Signed, 1},
+      {"unsigned", [](BindingProperty& v) { v.SetUnsigned(9); }, BindingKind::Unsigned, 1},
+      {"float", [](BindingProperty& v) { v.SetFloat(0.5); }, BindingKind::Float, 1},
+      {"string", [](BindingProperty& v) { v.SetString("abc"); }, BindingKind::String, 3},
+      {"blob", [&](BindingProperty& v) { v.SetBlob(bytes); }, BindingKind::Blob, 2},
+      {"enum", [](BindingProperty& v) { v.SetEnum(3, kColour); }, BindingKind::Enum, 1},
+  };
+  for (const Case& c : cases) {
+    BindingProperty v;
+    c.set(v);
+    EXPECT_EQ(v.Kind(), c.kind) << c.name;
+    EXPECT_EQ(BindingProperty::KindName(v.Kind()), c.name);
+    EXPECT_EQ(v.Count(), c.count) << c.name;
+    EXPECT_EQ(v.GetBool(false), v.Kind() == BindingKind::Bool) << c.name;
+    EXPECT_EQ(v.GetSigned(7), v.Kind() == BindingKind::Signed ? -1 : 7) << c.name;
+    EXPECT_EQ(v.GetUnsigned(7), v.Kind() == BindingKind::Unsigned ? 9u : 7u) << c.name;
+    EXPECT_EQ(v.GetFloat(7.0), v.Kind() == BindingKind::Float ? 0.5 : 7.0) << c.name;
+    EXPECT_EQ(v.GetString("d"), v.Kind() == BindingKind::String ? "abc" : "d") << c.name;
+    EXPECT_EQ(v.GetBlob({}).size(), v.Kind() == BindingKind::Blob ? 2u : 0u) << c.name;
+    EXPECT_EQ(v.GetEnum({-4, nullptr}).value, v.Kind() == BindingKind::Enum ? 3 : -4) << c.name;
+  }
+  EXPECT_EQ(BindingProperty::KindName(8), "collection");
+  EXPECT_EQ(BindingProperty::KindName(9), "structure");
+  EXPECT_EQ(BindingProperty::KindName(10), "");
+}
+
+TEST(BindingPropertyTest, EmptyTextNeedsNoStorage) {
+  BindingProperty value;
+  value.SetString("");
+  EXPECT_EQ(value.Kind(), BindingKind::String);
+  EXPECT_EQ(value.Count(), 0u);
+  EXPECT_EQ(value.Context(), nullptr);
+
+  BindingProperty named;
+  named.Field("").SetString("");
+  ASSERT_TRUE(named.HasField(""));
+  EXPECT_EQ(named.Context()->Strings().Size(), 0u);  // neither the name nor the value is stored
+  named.Reset();
+  value.Reset();
+  EXPECT_EQ(StringTable::Empty()->references, 0u);
+}
+
+TEST(BindingPropertyTest, FieldsAreKeptInByteWiseNameOrder) {
+  BindingProperty value;
+  for (const char* name : {"b", "a", "B", "ab", "\xc3\xa9", "", "a"})
+    value.Field(name).SetString(name);
+  EXPECT_EQ(value.Count(), 6u);
+  std::vector<std::string_view> names;
+  for (const auto& [name, field] : value.Fields()) {
+    names.push_back(name);
+    EXPECT_EQ(field.GetString("?"), name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string_view>{"", "B", "a", "ab", "b", "\xc3\xa9"}));
+  EXPECT_EQ(Walk(value), "{:\"\";B:\"B\";a:\"a\";ab:\"ab\";b:\"b\";\xc3\xa9:\"\xc3\xa9\";}");
+  EXPECT_EQ(std::as_const(value).Field("ab").GetString(""), "ab");
+  EXPECT_FALSE(value.HasField("c"));
+  EXPECT_EQ(&std::as_const(value).Field("c"), &BindingProperty::EmptyValue());
+}
+
+TEST(BindingPropertyTest, ManyFieldsInAnyOrderStayFindable) {
+  BindingProperty value;
+  std::vector<std::string> names;
+  for (int i = 0; i < 500; ++i)
+    names.push_back("f" + std::to_string((i * 7919) % 500));
+  for (const std::string& name : names)
+    value.Field(name).SetString(name);
+  ASSERT_EQ(value.Count(), 500u);
+  std::string previous;
+  for (const auto& [name, field] : value.Fields()) {
+    EXPECT_LT(previous, name);
+    EXPECT_EQ(field.GetString(""), name);
+    previous = std::string(name);
+  }
+  for (const std::string& name : names)
+    EXPECT_EQ(std::as_const(value).Field(name).GetString(""), name);
+}
+
+TEST(BindingPropertyTest, WritingAccessorsConvertAndReadingOnesDoNot) {
+  BindingProperty value;
+  value.Element(3);
+  EXPECT_EQ(value.Kind(), BindingKind::Collection);
+  EXPECT_EQ(value.Count(), 4u);
+  EXPECT_EQ(Walk(value), "[~,~,~,~]");
+  EXPECT_EQ(&std::as_const(value).Element(10), &BindingProperty::EmptyValue());
+  EXPECT_EQ(value.Count(), 4u);
+  EXPECT_FALSE(value.Element(2).OwnsContext());
+  EXPECT_EQ(value.Element(2).Context(), value.Context());
+
+  BindingProperty number;
+  number.SetSigned(5);
+  number.Field("x");
+  EXPECT_EQ(Walk(number), "{x:~;}");
+  EXPECT_EQ(std::as_const(number).Element(0).Kind(), BindingKind::Empty);
+
+  BindingProperty list;
+  list.Append().SetSigned(1);
+  list.MakeCollection();  // keeps the elements
+  list.Append().SetSigned(2);
+  EXPECT_EQ(Walk(list), "[1,2]");
+  list.MakeStructure();
+  EXPECT_EQ(Walk(list), "{}");
+  list.Reserve(10);  // not a collection: nothing
+  EXPECT_EQ(list.Kind(), BindingKind::Structure);
+}
+
+TEST(BindingPropertyTest, CopyIntoAnotherTreeOutlivesTheSource) {
+  BindingProperty target;
+  target.Field("keep").SetString("kept");
+  {
+    BindingProperty source;
+    BuildSample(source);
+    target.Field("copy") = source.Field("items");
+    target.Field("whole") = source;
+    EXPECT_EQ(Walk(target.Field("whole")), Walk(source));
+  }
+  const BindingProperty& items = std::as_const(target).Field("copy");
+  ASSERT_EQ(items.Count(), 40u);
+  EXPECT_EQ(items.Element(39).Field("key").GetString(""), "key-4-shared-between-items");
+  EXPECT_EQ(std::as_const(target).Field("whole").Field("blob").AsText(), "AQID");
+  // Names and texts live in the target's table: five keys, the field names and the long name.
+  EXPECT_GE(target.Context()->Strings().Size(), 5u);
+}
+
+TEST(BindingPropertyTest, CopyFromOwnDescendantOrAncestor) {
+  BindingProperty root;
+  BuildSample(root);
+  const std::string item = Walk(root.Field("items").Element(3));
+  root = std::as_const(root).Field("items").Element(3);
+  EXPECT_EQ(Walk(root), item);
+
+  BindingProperty nested;
+  nested.Field("a").SetSigned(1);
+  nested.Field("a") = nested;
+  EXPECT_EQ(Walk(nested), "{a:{a:1;};}");
+
+  nested = std::move(nested.Field("a"));  // a move out of its own child
+  EXPECT_EQ(Walk(nested), "{a:1;}");
+}
+
+TEST(BindingPropertyTest, MovesSwapRootsAndCopyElsewhere) {
+  BindingProperty a, b;
+  a.SetString("first");
+  b.Field("x").SetSigned(1);
+  const PropertyContext* contextA = a.Context();
+  const std::uint64_t allocations = ReadMemoryStats().allocationCount;
+  a = std::move(b);
+  EXPECT_EQ(ReadMemoryStats().allocationCount, allocations) << "a move between roots allocates";
+  EXPECT_EQ(Walk(a), "{x:1;}");
+  EXPECT_EQ(b.Kind(), BindingKind::Empty);
+  EXPECT_EQ(b.Context(), contextA);  // b holds a's old context, emptied
+
+  BindingProperty list;
+  list.Append().SetString("one");
+  list.Append().Field("y").SetSigned(2);
+  BindingProperty taken = std::move(list.Element(1));
+  EXPECT_EQ(Walk(taken), "{y:2;}");
+  EXPECT_NE(taken.Context(), list.Context());
+  EXPECT_EQ(list.Count(), 2u);
+  EXPECT_EQ(Walk(list), "[\"one\",~]");
+
+  list.Element(0) = std::move(taken);  // a root moved into a tree: copied, then the root reset
+  EXPECT_EQ(Walk(list), "[{y:2;},~]");
+  EXPECT_EQ(taken.Kind(), BindingKind::Empty);
+}
+
+TEST(BindingPropertyTest, EqualStringsShareOneRecord) {
+  BindingProperty list;
+  for (int i = 0; i < 200; ++i)
+    list.Append().SetString("the same text in every element");
+  const StringTable& strings = list.Context()->Strings();
+  EXPECT_EQ(strings.Size(), 1u);
+  const std::string_view first = list.Element(0).GetString("");
+  EXPECT_EQ(list.Element(199).GetString("").data(), first.data());
+  for (int i = 0; i < 200; ++i)
+    list.Element(static_cast<std::size_t>(i)).Reset();
+  EXPECT_EQ(strings.Size(), 0u);
+}
+
+TEST(BindingPropertyTest, LooseReadings) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    std::function<void(BindingProperty&)> set;
+    bool truth;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {[](BindingProperty&) {}, false, ""},
+      {[](BindingProperty& v) { v.SetBool(true); }, true, "true"},
+      {[](BindingProperty& v) { v.SetBool(false); }, false, "false"},
+      {[](BindingProperty& v) { v.SetSigned(-42); }, true, "-42"},
+      {[](BindingProperty& v) { v.SetSigned(0); }, false, "0"},
+      {[](BindingProperty& v) { v.SetUnsigned(18446744073709551615u); }, true, "18446744073709551615"},
+      {[](BindingProperty& v) { v.SetFloat(1.5); }, true, "1.500000"},
+      {[](BindingProperty& v) { v.SetFloat(-0.0); }, false, "-0.000000"},
+      {[&](BindingProperty& v) { v.SetFloat(nan); }, true, "nan"},
+      {[](BindingProperty& v) { v.SetFloat(1e20); }, true, "100000000000000000000.000000"},
+      {[](BindingProperty& v) { v.SetString("true"); }, true, "true"},
+      {[](BindingProperty& v) { v.SetString("1"); }, true, "1"},
+      {[](BindingProperty& v) { v.SetString("True"); }, false, "True"},
+      {[](BindingProperty& v) { v.SetString("yes"); }, false, "yes"},
+      {[](BindingProperty& v) {
+         v.SetBlob(BlobBytes{'f', 'o', 'o', 'b'});
+       },
+       true, "Zm9vYg=="},
+      {[](BindingProperty& v) { v.SetBlob(BlobBytes{}); }, false, ""},
+      {[](BindingProperty& v) { v.SetEnum(-3, kColour); }, true, "-3"},
+      {[](BindingProperty& v) { v.SetEnum(0, kColour); }, false, "0"},
+      {[](BindingProperty& v) { v.MakeCollection(); }, false, ""},
+      {[](BindingProperty& v) { v.Append(); }, true, ""},
+      {[](BindingProperty& v) { v.MakeStructure(); }, false, ""},
+      {[](BindingProperty& v) { v.Field("a"); }, true, ""},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    BindingProperty v;
+    cases[i].set(v);
+    EXPECT_EQ(v.AsBool(), cases[i].truth) << "case " << i;
+    EXPECT_EQ(v.AsText(), cases[i].text) << "case " << i;
+  }
+}
+
+TEST(BindingPropertyTest, WalkReportsEveryKindInOrder) {
+  BindingProperty value;
+  BuildSample(value);
+  value.Reset();
+  value.Append().SetBool(false);
+  value.Append().SetUnsigned(3);
+  value.Append().SetEnum(4, kColour);
+  value.Append().SetBlob(BlobBytes{1});
+  value.Append().Field("z").Append();
+  EXPECT_EQ(Walk(value), "[F,3u,e4#colour,b1,{z:[~];}]");
+}
+
+// Runs the work on a thread whose stack is 256 KiB.
+void OnSmallStack(const std::function<void()>& work) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 256 * 1024);
+  pthread_t thread;
+  auto run = [](void* argument) -> void* {
+    (*static_cast<const std::function<void()>*>(argument))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&work)), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+}
+
+// Nests depth containers, collections and structures in turn, with a string at the bottom.
+void BuildDeep(BindingProperty& root, std::size_t depth) {
+  BindingProperty* current = &root;
+  for (std::size_t i = 0; i < depth; ++i)
+    current = i % 2 == 0 ? &current->Append() : &current->Field("k");
+  current->SetString("bottom");
+}
+
+TEST(BindingPropertyTest, DeepTreesOnASmallStack) {
+  const std::uint64_t bytesBefore = HeapBytesInUse();
+  OnSmallStack([] {
+    BindingProperty root;
+    BuildDeep(root, 512);
+    BindingProperty copy = root;
+    TextVisitor visitor;
+    const std::uint64_t allocations = ReadMemoryStats().allocationCount;
+    EXPECT_TRUE(copy.Accept(visitor));
+    EXPECT_EQ(ReadMemoryStats().allocationCount, allocations) << "the walk of a decodable tree allocates";
+    EXPECT_EQ(visitor.maxDepth, 512u);
+    EXPECT_EQ(visitor.depth, 0u);
+    EXPECT_NE(visitor.text.find("\"bottom\""), std::string::npos);
+  });
+  // Far deeper than any decoder produces: copying, walking and destroying never recurse.
+  OnSmallStack([] {
+    BindingProperty root;
+    BuildDeep(root, 200000);
+    TextVisitor visitor;
+    EXPECT_TRUE(root.Accept(visitor));
+    EXPECT_EQ(visitor.maxDepth, 200000u);
+    FailNthHeapAllocation(1);
+    EXPECT_FALSE(root.Accept(visitor)) << "a walk whose stack is refused must stop";
+    FailNthHeapAllocation(0);
+    BindingProperty copy(root);
+    root.Reset();
+    const BindingProperty* bottom = &copy;
+    for (std::size_t i = 0; i < 200000; ++i)
+      bottom = i % 2 == 0 ? &bottom->Element(0) : &bottom->Field("k");
+    EXPECT_EQ(bottom->GetString(""), "bottom");
+  });
+  EXPECT_EQ(HeapBytesInUse(), bytesBefore);
+}
+
+TEST(BindingPropertyTest, TreesOnSeveralThreadsBalanceTheCounters) {
+  const std::uint64_t bytesBefore = HeapBytesInUse();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int round = 0; round < 30; ++round) {
+        BindingProperty root;
+        BuildSample(root);
+        root.Field("thread").SetSigned(t);
+        BindingProperty copy = root;
+        ASSERT_EQ(std::as_const(copy).Field("thread").GetSigned(-1), t);
+        ASSERT_FALSE(copy.AllocationFailed());
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(HeapBytesInUse(), bytesBefore);
+}
+
+// Fails each allocation of building and copying trees in turn: a failure that loses content is
+// reported on the tree, nothing leaks, and what was built stays a well-formed tree.
+TEST(BindingPropertyTest, EachFailedAllocationIsReportedAndNothingLeaks) {
+  std::string sample, deepSample;
+  {
+    BindingProperty root, deep;
+    BuildSample(root);
+    BuildDeep(deep, 100);
+    sample = Walk(root);
+    deepSample = Walk(deep);
+  }
+  const std::uint64_t bytesBefore = HeapBytesInUse();
+  for (std::uint64_t nth = 1;; ++nth) {
+    bool fired;
+    {
+      BindingProperty root;
+      FailNthHeapAllocation(nth);
+      BuildSample(root);
+      BindingProperty copy = root;
+      BindingProperty deep;
+      BuildDeep(deep, 100);
+      BindingProperty deepCopy = deep;
+      fired = FailNthHeapAllocation(0) == 0;
+      const bool reported = root.AllocationFailed() || copy.AllocationFailed() || deep.AllocationFailed() ||
+                            deepCopy.AllocationFailed();
+      EXPECT_TRUE(fired || !reported) << "allocation " << nth;
+      const std::string walks[] = {Walk(root), Walk(copy), Walk(deep), Walk(deepCopy)};
+      if (!reported) {
+        // Only a failure that loses nothing (a hash table that could not grow) goes unreported.
+        EXPECT_EQ(walks[0], sample) << "allocation " << nth;
+        EXPECT_EQ(walks[1], sample) << "allocation " << nth;
+        EXPECT_EQ(walks[3], deepSample) << "allocation " << nth;
+      }
+    }
+    EXPECT_EQ(HeapBytesInUse(), bytesBefore) << "allocation " << nth;
+    if (!fired) break;
+    ASSERT_LT(nth, 5000u);
+  }
+}
+
+TEST(BindingPropertyTest, ScratchValueAbsorbsWritesAfterAFailure) {
+  BindingProperty root;
+  root.MakeStructure();
+  FailNthHeapAllocation(1);  // the first field's entry array
+  BindingProperty& field = root.Field("a");
+  FailNthHeapAllocation(0);
+  EXPECT_TRUE(root.AllocationFailed());
+  EXPECT_EQ(root.Count(), 0u);
+  field.Field("x").SetString("a text that would need storage");
+  field.Append().Element(3).SetSigned(1);
+  EXPECT_NE(field.Kind(), BindingKind::Structure);
+  EXPECT_NE(field.Kind(), BindingKind::String);
+  EXPECT_EQ(root.Count(), 0u);
+  root = BindingProperty();  // a fresh root replaces the failed tree
+  EXPECT_FALSE(root.AllocationFailed());
+}
+
+TEST(BindingPropertyTest, RefusedContextLeavesTheValueEmpty) {
+  BindingProperty value;
+  FailNthHeapAllocation(1);
+  value.SetString("needs a context");
+  FailNthHeapAllocation(0);
+  EXPECT_EQ(value.Kind(), BindingKind::Empty);
+  EXPECT_TRUE(value.AllocationFailed());
+  value.Field("a").SetSigned(1);
+  EXPECT_EQ(value.Kind(), BindingKind::Empty);
+  value.Element(1'000'000'000'000);  // beyond any count: refused, not attempted
+  EXPECT_EQ(value.Count(), 0u);
+
+  BindingProperty huge;
+  huge.Element(std::numeric_limits<std::size_t>::max()).SetSigned(1);
+  EXPECT_TRUE(huge.AllocationFailed());
+  EXPECT_EQ(huge.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace Quarn

@@ -1,0 +1,102 @@
+#include "sdk/binding/module_heap.h"
+
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <vector>
+
+namespace Quarn {
+namespace {
+
+// The counters are process-wide, so each test reads them before and after and compares differences.
+MemoryStats Difference(const MemoryStats& after, const MemoryStats& before) {
+  MemoryStats d;
+  d.bytesAllocated = after.bytesAllocated - before.bytesAllocated;
+  d.allocationCount = after.allocationCount - before.allocationCount;
+  d.bytesFreed = after.bytesFreed - before.bytesFreed;
+  d.freeCount = after.freeCount - before.freeCount;
+  return d;
+}
+
+TEST(ModuleHeapTest, HooksCountUsableSizes) {
+  const MemoryStats start = ReadMemoryStats();
+  void* block = HeapAllocate(100);
+  ASSERT_NE(block, nullptr);
+  const std::size_t first = malloc_usable_size(block);
+  void* grown = HeapReallocate(block, 5000);
+  ASSERT_NE(grown, nullptr);
+  const std::size_t second = malloc_usable_size(grown);
+  char* text = HeapDuplicateText("abc");
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text, "abc");
+  const std::size_t third = malloc_usable_size(text);
+  HeapFree(grown);
+  HeapFree(text);
+  HeapFree(nullptr);
+
+  const MemoryStats d = Difference(ReadMemoryStats(), start);
+  EXPECT_EQ(d.bytesAllocated, first + second + third);
+  EXPECT_EQ(d.allocationCount, 3u);  // the reallocation is one release and one allocation
+  EXPECT_EQ(d.bytesFreed, first + second + third);
+  EXPECT_EQ(d.freeCount, 3u);
+}
+
+TEST(ModuleHeapTest, MappedPagesCountAtTheirSize) {
+  const MemoryStats start = ReadMemoryStats();
+  void* pages = HeapMapPages(65536);
+  ASSERT_NE(pages, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(pages) % 4096, 0u);
+  static_cast<char*>(pages)[65535] = 1;
+  HeapUnmapPages(pages, 65536);
+  const MemoryStats d = Difference(ReadMemoryStats(), start);
+  EXPECT_EQ(d.bytesAllocated, 65536u);
+  EXPECT_EQ(d.bytesFreed, 65536u);
+}
+
+TEST(ModuleHeapTest, PeakFollowsBytesInUseAndLiveAllocations) {
+  // A peak far above anything the process held so far, so that this test sets it.
+  const std::uint64_t big = ReadMemoryStats().peakBytesInUse + (64u << 20);
+  std::vector<void*> blocks;
+  for (int i = 0; i < 3; ++i)
+    blocks.push_back(HeapAllocate(16));
+  const std::uint64_t liveBefore = ReadMemoryStats().allocationCount - ReadMemoryStats().freeCount;
+  void* large = HeapAllocate(big);
+  ASSERT_NE(large, nullptr);
+  const std::uint64_t inUse = HeapBytesInUse();
+  HeapFree(large);
+  for (void* b : blocks)
+    HeapFree(b);
+
+  const MemoryStats stats = ReadMemoryStats();
+  EXPECT_EQ(stats.peakBytesInUse, inUse);
+  EXPECT_EQ(stats.allocationsAtPeak, liveBefore + 1);
+  EXPECT_EQ(stats.reserved[0], 0u);
+  EXPECT_EQ(stats.reserved[1], 0u);
+}
+
+TEST(ModuleHeapTest, FailureSwitchFailsExactlyTheNthAllocation) {
+  EXPECT_EQ(FailNthHeapAllocation(3), 0u);
+  void* first = HeapAllocate(8);
+  void* second = HeapAllocate(8);
+  void* third = HeapAllocate(8);
+  void* fourth = HeapAllocate(8);
+  EXPECT_EQ(FailNthHeapAllocation(0), 0u);  // fired
+  EXPECT_NE(first, nullptr);
+  EXPECT_NE(second, nullptr);
+  EXPECT_EQ(third, nullptr);
+  EXPECT_NE(fourth, nullptr);
+
+  // A failed reallocation leaves the old block as it was.
+  static_cast<char*>(first)[0] = 'x';
+  FailNthHeapAllocation(1);
+  EXPECT_EQ(HeapReallocate(first, 4096), nullptr);
+  EXPECT_EQ(static_cast<char*>(first)[0], 'x');
+  void* pages = HeapMapPages(4096);  // the switch is one-shot
+  EXPECT_NE(pages, nullptr);
+  HeapUnmapPages(pages, 4096);
+  for (void* b : {first, second, fourth})
+    HeapFree(b);
+}
+
+}  // namespace
+}  // namespace Quarn

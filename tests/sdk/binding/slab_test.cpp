@@ -1,0 +1,80 @@
+#include "sdk/binding/slab.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "sdk/binding/page_pool.h"
+
+namespace Quarn {
+namespace {
+
+TEST(SlabTest, SlotsOfEveryClassAreDistinctAlignedAndDisjoint) {
+  Slab slab;
+  for (std::size_t size = 1; size <= Slab::kMaxSlotSize; ++size) {
+    const std::size_t slotSize = (size + 3) / 4 * 4;
+    std::vector<unsigned char*> slots;
+    // Enough slots to fill the inline page and spill over two pool pages.
+    const std::size_t count = 2 * PagePool::kPageSize / slotSize + 4;
+    for (std::size_t i = 0; i < count; ++i) {
+      auto* slot = static_cast<unsigned char*>(slab.Allocate(size));
+      ASSERT_NE(slot, nullptr) << size;
+      EXPECT_TRUE(slotSize % 8 != 0 || reinterpret_cast<std::uintptr_t>(slot) % 8 == 0) << size;
+      std::memset(slot, static_cast<int>(i), slotSize);
+      slots.push_back(slot);
+    }
+    std::set<unsigned char*> distinct(slots.begin(), slots.end());
+    EXPECT_EQ(distinct.size(), slots.size()) << size;
+    for (std::size_t i = 0; i < slots.size(); ++i)
+      for (std::size_t b = 0; b < slotSize; ++b)
+        ASSERT_EQ(slots[i][b], static_cast<unsigned char>(i))
+            << "slot " << i << " of size " << size << " overlapped";
+    for (unsigned char* slot : slots)
+      slab.Release(slot, size);
+    EXPECT_EQ(slab.PagesHeld(), 0u) << size;
+  }
+}
+
+TEST(SlabTest, PagesGoBackToThePoolAndBlocksToTheSystem) {
+  const PagePool::Usage before = PagePool::Instance().ReadUsage();
+  const std::uint64_t bytesBefore = HeapBytesInUse();
+  {
+    Slab slab;
+    std::vector<void*> slots;
+    for (int i = 0; i < 5000; ++i)
+      slots.push_back(slab.Allocate(24));
+    EXPECT_GE(slab.PagesHeld(), 5000u * 24 / PagePool::kPageSize);
+    // Freed slots are reused before any new page is taken.
+    const std::size_t held = slab.PagesHeld();
+    slab.Release(slots[100], 24);
+    slots[100] = slab.Allocate(24);
+    EXPECT_EQ(slab.PagesHeld(), held);
+    for (void* slot : slots)
+      slab.Release(slot, 24);
+    EXPECT_EQ(slab.PagesHeld(), 0u);
+  }
+  EXPECT_EQ(PagePool::Instance().ReadUsage().blocks, before.blocks);
+  EXPECT_EQ(HeapBytesInUse(), bytesBefore);
+}
+
+TEST(SlabTest, SlabKeepsPagesWithFreeSlotsUntilDestroyed) {
+  const std::uint64_t bytesBefore = HeapBytesInUse();
+  {
+    Slab slab;
+    std::vector<void*> slots;
+    for (int i = 0; i < 300; ++i)
+      slots.push_back(slab.Allocate(64));
+    // The last slot lies on a pool page, which stays while the slot is in use.
+    for (std::size_t i = 0; i + 1 < slots.size(); ++i)
+      slab.Release(slots[i], 64);
+    EXPECT_EQ(slab.PagesHeld(), 1u);
+    slab.Release(slots.back(), 64);
+    EXPECT_EQ(slab.PagesHeld(), 0u);
+  }
+  EXPECT_EQ(HeapBytesInUse(), bytesBefore);
+}
+
+}  // namespace
+}  // namespace Quarn

@@ -1,0 +1,59 @@
+#include "sdk/binding/string_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace Quarn {
+namespace {
+
+TEST(StringTableTest, HashIsFnv1aUpToTheFirstNul) {
+  struct Case {
+    std::string_view text;
+    std::uint32_t hash;
+  };
+  const Case cases[] = {
+      {"", 2166136261u},       {"a", 0xE40C292Cu},
+      {"foobar", 0xBF9CF968u}, {std::string_view("a\0b", 3), 0xE40C292Cu},
+      {"\xff", 0x7A0B824Eu},  // bytes are taken as unsigned
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(StringTable::Hash(c.text), c.hash) << c.text;
+}
+
+TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
+  Slab slab;
+  StringTable table(slab);
+  std::vector<StringRecord*> records;
+  for (int i = 0; i < 1000; ++i)
+    records.push_back(table.Intern("name-" + std::to_string(i) + "-long-enough-for-the-heap"));
+  EXPECT_EQ(table.Size(), 1000u);
+  EXPECT_GE(table.BucketCount(), table.Size());
+  for (int i = 0; i < 1000; ++i) {
+    StringRecord* again = table.Intern("name-" + std::to_string(i) + "-long-enough-for-the-heap");
+    EXPECT_EQ(again, records[static_cast<std::size_t>(i)]);
+    table.Release(again);
+  }
+  for (StringRecord* record : records)
+    table.Release(record);
+  EXPECT_EQ(table.Size(), 0u);
+}
+
+TEST(StringTableTest, InterningARecordOfAnotherTableCopiesIt) {
+  Slab slabA, slabB;
+  StringTable a(slabA), b(slabB);
+  StringRecord* original = a.Intern("a text that lives in table a");
+  StringRecord* copy = b.Intern(*original);
+  EXPECT_NE(copy, original);
+  EXPECT_EQ(copy->View(), original->View());
+  EXPECT_EQ(b.Intern(*copy), copy);
+  EXPECT_EQ(copy->references, 2u);
+  a.Release(original);
+  EXPECT_EQ(copy->View(), "a text that lives in table a");
+  b.Release(copy);
+  b.Release(copy);
+}
+
+}  // namespace
+}  // namespace Quarn
