@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "sdk/binding/binding_property.h"
+#include "sdk/binding/failure.h"
 
 namespace Quarn {
 
@@ -40,5 +41,10 @@ class ConversionResult {
   BindingProperty value_;
   bool ok_ = true;
 };
+
+// The failure a failed conversion reports: its message alone, with no code.
+[[nodiscard]] inline Failure FailureOf(const ConversionResult& result) {
+  return Failure(std::string(result.Message()));
+}
 
 }  // namespace Quarn
