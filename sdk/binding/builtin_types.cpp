@@ -27,6 +27,34 @@ void RegisterAsyncState(TypeRegistry& registry) {
   builder.SetDescription("Possible states of an asynchronous operation.").AddTag("$builtin").AddTag("async");
 }
 
+void RegisterGenericEvent(TypeRegistry& registry) {
+  using Event = BindingGenericEvent;
+  registry.RegisterType<Event>("BindingGenericEvent")
+      .AddField<decltype(Event::data)>("data", offsetof(Event, data), "Event data")
+      .SetDescription("Represents generic data for an event.")
+      .AddTag("$builtin");
+}
+
+void RegisterCallbackEvent(TypeRegistry& registry) {
+  using Event = BindingCallbackEvent;
+  registry.RegisterType<Event>("BindingCallbackEvent")
+      .AddField<decltype(Event::id)>("id", offsetof(Event, id), "ID of the callback being invoked")
+      .AddField<decltype(Event::parameters)>("parameters", offsetof(Event, parameters), "Callback parameters")
+      .SetDescription("Represents the parameters of a call to a provided callback.")
+      .AddTag("$builtin");
+}
+
+void RegisterGenericAsyncEvent(TypeRegistry& registry) {
+  using Event = BindingGenericAsyncEvent;
+  registry.RegisterType<Event>("BindingGenericAsyncEvent")
+      .AddField<decltype(Event::asyncToken)>("asyncToken", offsetof(Event, asyncToken),
+                                             "Asynchronous operation token")
+      .AddField<decltype(Event::data)>("data", offsetof(Event, data), "Event data")
+      .SetDescription("Represents generic data for an asynchronous event.")
+      .AddTag("$builtin")
+      .AddTag("async");
+}
+
 void RegisterAsyncFailureEvent(TypeRegistry& registry) {
   using Event = BindingAsyncFailureEvent;
   registry.RegisterType<Event>("BindingAsyncFailureEvent")
@@ -52,12 +80,14 @@ void RegisterAsyncCancelEvent(TypeRegistry& registry) {
 
 void RegisterBuiltinTypes(TypeRegistry& registry) {
   RegisterAsyncState(registry);
-  // BindingGenericEvent, BindingCallbackEvent and BindingGenericAsyncEvent, whose members hold a
-  // BindingProperty, register here, in that order, once that value type is part of the SDK.
+  RegisterGenericEvent(registry);
+  RegisterCallbackEvent(registry);
+  RegisterGenericAsyncEvent(registry);
   RegisterAsyncFailureEvent(registry);
   RegisterAsyncCancelEvent(registry);
-  // The event "OnCallback" (payload BindingCallbackEvent, "Fired when a callback is invoked.", tag
-  // "$builtin") registers here, after every builtin type.
+  registry.RegisterEvent("OnCallback", registry.FindTypeByName("BindingCallbackEvent"))
+      .SetDescription("Fired when a callback is invoked.")
+      .AddTag("$builtin");
 }
 
 }  // namespace Quarn

@@ -296,7 +296,7 @@ TEST(TypeRegistryTest, ClearWorksOnlyOnASetUpRegistry) {
   const TypeRegistry::TypeMap types = registry.SnapshotTypes();
   registry.Initialize();
   EXPECT_EQ(registry.SnapshotTypes(), types);
-  EXPECT_EQ(types.size(), 13u);  // Inner, nine help types and three builtin types
+  EXPECT_EQ(types.size(), 16u);  // Inner, nine help types and six builtin types
 }
 
 // Registrations and lookups from several threads at once: every type ends up found by name and by
