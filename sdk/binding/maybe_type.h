@@ -2,11 +2,14 @@
 
 #pragma once
 
+#include <cstdint>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
 
 #include "sdk/binding/failure.h"
+#include "sdk/binding/type_identifier.h"
 
 namespace Quarn {
 
@@ -57,5 +60,34 @@ class [[nodiscard]] MaybeType<void> {
   Failure failure_{std::string()};
   bool hasFailure_ = false;
 };
+
+namespace MaybeTypeDetail {
+
+// MaybeType<T>'s identifier: FNV-1a over "MaybeType" and then T's identifier (0 for nothing), least
+// significant byte first. Fixed for each T and, in practice, distinct; never the reserved identifier.
+constexpr std::uint32_t IdentifierFor(std::uint32_t valueId) {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : std::string_view("MaybeType"))
+    hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  for (int shift = 0; shift < 32; shift += 8)
+    hash = (hash ^ ((valueId >> shift) & 0xFFu)) * 16777619u;
+  return hash == kReservedTypeId ? hash ^ 1u : hash;
+}
+
+template <class T>
+constexpr std::uint32_t ValueIdentifier() {
+  if constexpr (std::is_void_v<T>) {
+    return 0;
+  } else {
+    return TypeTraits<T>::kId;
+  }
+}
+
+}  // namespace MaybeTypeDetail
+
+// A MaybeType is described as a structure of its own, so its display name reads "#%08X".
+template <class T>
+struct TypeTraits<MaybeType<T>>
+    : StructTypeTraits<MaybeTypeDetail::IdentifierFor(MaybeTypeDetail::ValueIdentifier<T>())> {};
 
 }  // namespace Quarn
