@@ -22,10 +22,9 @@ using Bytes = std::vector<std::uint8_t>;
 using Builder = std::function<void(BindingProperty&)>;
 
 Bytes Repeat(const Bytes& unit, std::size_t times, const Bytes& tail = {}) {
-  Bytes bytes;
-  bytes.reserve(unit.size() * times + tail.size());
-  for (std::size_t i = 0; i < times; ++i)
-    bytes.insert(bytes.end(), unit.begin(), unit.end());
+  Bytes bytes(unit.size() * times);
+  for (std::size_t i = 0; i < bytes.size(); i += unit.size())
+    std::copy(unit.begin(), unit.end(), bytes.begin() + static_cast<std::ptrdiff_t>(i));
   bytes.insert(bytes.end(), tail.begin(), tail.end());
   return bytes;
 }
@@ -233,27 +232,33 @@ TEST(MessagePackDecoderTest, RefusesHostileInputCheaply) {
   };
   OnSmallStack([&] {
     for (const Case& c : cases) {
-      std::chrono::nanoseconds took[2];
+      std::chrono::nanoseconds fastest[2];
       for (std::size_t scale : {1u, 2u}) {
         const Bytes bytes = c.make(scale);
-        const std::uint64_t inUse = HeapBytesInUse();
-        const std::uint64_t peakBefore = ReadMemoryStats().peakBytesInUse;
-        ConversionResult result;
-        const auto start = std::chrono::steady_clock::now();
-        Decode(result, bytes);
-        took[scale - 1] = std::chrono::steady_clock::now() - start;
-        EXPECT_FALSE(result.Ok()) << c.what;
-        if (scale == 1) {
-          EXPECT_EQ(result.Message(), c.message) << c.what;
+        fastest[scale - 1] = std::chrono::hours(1);
+        // The fastest of a few runs, so that a stall of the machine does not count as cost.
+        for (int run = 0; run < 5; ++run) {
+          const std::uint64_t inUse = HeapBytesInUse();
+          const std::uint64_t peakBefore = ReadMemoryStats().peakBytesInUse;
+          ConversionResult result;
+          const auto start = std::chrono::steady_clock::now();
+          Decode(result, bytes);
+          const std::chrono::nanoseconds took = std::chrono::steady_clock::now() - start;
+          fastest[scale - 1] = std::min(fastest[scale - 1], took);
+          EXPECT_LT(took, std::chrono::seconds(1)) << c.what;
+          EXPECT_FALSE(result.Ok()) << c.what;
+          if (scale == 1) {
+            EXPECT_EQ(result.Message(), c.message) << c.what;
+          }
+          // The peak moves only when this decode set it; then it stays within a bound of the input size.
+          const std::uint64_t peak = ReadMemoryStats().peakBytesInUse;
+          if (peak > peakBefore) {
+            EXPECT_LE(peak - inUse, 64 * bytes.size() + (1u << 20)) << c.what;
+          }
         }
-        // The peak moves only when this decode set it; then it stays within a bound of the input size.
-        const std::uint64_t peak = ReadMemoryStats().peakBytesInUse;
-        if (peak > peakBefore) {
-          EXPECT_LE(peak - inUse, 64 * bytes.size() + (1u << 20)) << c.what;
-        }
-        EXPECT_LT(took[scale - 1], std::chrono::seconds(1)) << c.what;
       }
-      EXPECT_LT(took[1], 3 * took[0] + std::chrono::milliseconds(2)) << c.what;
+      EXPECT_LT(fastest[1], 3 * fastest[0] + std::chrono::milliseconds(5))
+          << c.what << ": " << fastest[0].count() << " ns, then " << fastest[1].count() << " ns";
     }
   });
 }
