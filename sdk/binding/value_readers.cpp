@@ -42,6 +42,22 @@ ParsedText<T> ParseText(std::string_view text, Parse parse) {
   return parsed;
 }
 
+// Reads a number text with parse(begin, &end): leftover characters are a format failure, a value that
+// overflows or that inRange refuses a range failure.
+template <class T, class Parse, class InRange>
+T ReadNumberText(ConversionResult& result, std::string_view text, std::string_view name,
+                 std::string_view typeName, Parse parse, InRange inRange) {
+  const auto parsed = ParseText<T>(text, parse);
+  if (!parsed.complete) {
+    FailWith(result, kNumberFormatMessage, text, name, typeName);
+  } else if (parsed.overflow || !inRange(parsed.value)) {
+    FailWith(result, kNumberRangeMessage, text, name, typeName);
+  } else {
+    return parsed.value;
+  }
+  return 0;
+}
+
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -152,16 +168,10 @@ std::int64_t ReadSigned(ConversionResult& result, const BindingProperty& input, 
     }
     case BindingKind::String: {
       const std::string_view text = input.GetString({});
-      const auto parsed = ParseText<long long>(
-          text, [](const char* begin, char** end) { return strtoll_l(begin, end, 0, ClassicLocale()); });
-      if (!parsed.complete) {
-        FailWith(result, kNumberFormatMessage, text, name, typeName);
-      } else if (parsed.overflow || !SignedInRange(parsed.value, minimum, maximum)) {
-        FailWith(result, kNumberRangeMessage, text, name, typeName);
-      } else {
-        return parsed.value;
-      }
-      return 0;
+      return ReadNumberText<long long>(
+          result, text, name, typeName,
+          [](const char* begin, char** end) { return strtoll_l(begin, end, 0, ClassicLocale()); },
+          [&](long long value) { return SignedInRange(value, minimum, maximum); });
     }
     default:
       FailKind(result, name, typeName, input);
@@ -205,16 +215,10 @@ std::uint64_t ReadUnsigned(ConversionResult& result, const BindingProperty& inpu
     }
     case BindingKind::String: {
       const std::string_view text = input.GetString({});
-      const auto parsed = ParseText<unsigned long long>(
-          text, [](const char* begin, char** end) { return strtoull_l(begin, end, 0, ClassicLocale()); });
-      if (!parsed.complete) {
-        FailWith(result, kNumberFormatMessage, text, name, typeName);
-      } else if (parsed.overflow || parsed.value > maximum || HasMinusSign(text)) {
-        FailWith(result, kNumberRangeMessage, text, name, typeName);
-      } else {
-        return parsed.value;
-      }
-      return 0;
+      return ReadNumberText<unsigned long long>(
+          result, text, name, typeName,
+          [](const char* begin, char** end) { return strtoull_l(begin, end, 0, ClassicLocale()); },
+          [&](unsigned long long value) { return value <= maximum && !HasMinusSign(text); });
     }
     default:
       FailKind(result, name, typeName, input);
@@ -256,18 +260,15 @@ double ReadFloating(ConversionResult& result, const BindingProperty& input, std:
     }
     case BindingKind::String: {
       const std::string_view text = input.GetString({});
-      const auto parsed = ParseText<double>(
-          text, [](const char* begin, char** end) { return strtod_l(begin, end, ClassicLocale()); });
       // strtod reports underflow as a range error too; only overflow leaves the double range.
-      const bool overflow = parsed.overflow && std::isinf(parsed.value);
-      if (!parsed.complete) {
-        FailWith(result, kNumberFormatMessage, text, name, typeName);
-      } else if (overflow || parsed.value < minimum || parsed.value > maximum) {
-        FailWith(result, kNumberRangeMessage, text, name, typeName);
-      } else {
-        return parsed.value;
-      }
-      return 0;
+      return ReadNumberText<double>(
+          result, text, name, typeName,
+          [](const char* begin, char** end) {
+            const double value = strtod_l(begin, end, ClassicLocale());
+            if (errno == ERANGE && !std::isinf(value)) errno = 0;
+            return value;
+          },
+          [&](double value) { return !(value < minimum || value > maximum); });
     }
     default:
       FailKind(result, name, typeName, input);
