@@ -9,7 +9,7 @@
 
 #include <string_view>
 
-#include "plugin/host_value.h"
+#include "plugin/plugin_abi.h"
 #include "sdk/binding/binding_property.h"
 
 namespace Quarn {
