@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sdk/binding/string_table.h"
+#include "sdk/binding/value_readers.h"
 #include "sdk/diagnostics/message_format.h"
 #include "sdk/serialization/nesting_limit.h"
 
@@ -48,6 +49,9 @@ constexpr std::string_view kStringTag = "tag:yaml.org,2002:str";
 constexpr std::string_view kIntegerTag = "tag:yaml.org,2002:int";
 constexpr std::string_view kFloatTag = "tag:yaml.org,2002:float";
 constexpr std::string_view kBoolTag = "tag:yaml.org,2002:bool";
+
+// The field name that messages of tagged numbers quote.
+constexpr std::string_view kReaderField = "yaml";
 
 // What a plain word means in YAML 1.1: one of the null, true or false spellings, or nothing special.
 enum class Word : std::uint8_t { kOther, kNull, kTrue, kFalse };
@@ -456,12 +460,24 @@ class YamlDecoder {
                  const yaml_event_t& event) {
     if (tag == kStringTag) {
       target.SetString(text);
-    } else if (tag == kIntegerTag) {
-      // TODO(readers): read with the text readers
-      (void)target;
-      result_.Fail(FormatString(kUnsupportedTagMessage, tag));
-    } else if (tag == kFloatTag) {
-      result_.Fail(FormatString(kUnsupportedTagMessage, tag));
+    } else if (tag == kIntegerTag || tag == kFloatTag) {
+      // The number readers take a value; the text goes through one scratch root kept for the call.
+      scratch_.SetString(text);
+      if (tag == kFloatTag) {
+        const double value =
+            ReadFloating(result_, scratch_, kReaderField, -std::numeric_limits<double>::max(),
+                         std::numeric_limits<double>::max(), "double");
+        if (result_.Ok()) target.SetFloat(value);
+      } else if (!text.empty() && text[0] == '-') {
+        const std::int64_t value =
+            ReadSigned(result_, scratch_, kReaderField, std::numeric_limits<std::int64_t>::min(),
+                       std::numeric_limits<std::int64_t>::max(), "int64_t");
+        if (result_.Ok()) target.SetSigned(value);
+      } else {
+        const std::uint64_t value = ReadUnsigned(result_, scratch_, kReaderField,
+                                                 std::numeric_limits<std::uint64_t>::max(), "uint64_t");
+        if (result_.Ok()) target.SetUnsigned(value);
+      }
     } else if (tag == kBoolTag) {
       const Word word = ClassifyWord(text);
       if (word == Word::kTrue || word == Word::kFalse) {
@@ -559,6 +575,7 @@ class YamlDecoder {
   AnchorTable anchors_;
   std::size_t aliasBudget_;
   std::size_t limit_ = aliasBudget_;
+  BindingProperty scratch_;
   std::vector<std::pair<const BindingProperty*, std::size_t>> walk_;
 };
 

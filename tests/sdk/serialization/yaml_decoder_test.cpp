@@ -74,6 +74,7 @@ TEST(YamlDecoderTest, BuildsTreesAndTypesScalars) {
       // Only plain scalars are typed: block scalars are text.
       {"a: |-\n  yes\nb: >-\n  12", "{a:\"yes\",b:\"12\"}"},
       {"[!!str 12, !!bool yes, !!bool OFF]", "[\"12\",true,false]"},
+      {"[!!int 7, !!int -7, !!int 0x10, !!float 2, !!float -0.5]", "[u7,i-7,u16,f2,f-0.5]"},
       {"{b: 1, a: 2, a: 3}", "{a:u3,b:u1}"},
       // An alias copies the anchored value as it is then; later changes to it do not reach the copy.
       {"a: &x {p: 1}\nb: *x\na: {q: 2}", "{a:{p:u1,q:u2},b:{p:u1}}"},
@@ -98,6 +99,12 @@ TEST(YamlDecoderTest, RefusesWithExactMessages) {
       {"a: &x 1\nb: &x 2", "Duplicate occurrence of anchor \"x\". At line: 2 col: 4"},
       {"!!int 12x: 1", "Invalid mapping key. Only string scalar keys are allowed. At line: 1 col: 1"},
       {"!foo bar", "Unsupported YAML tag '!foo'."},
+      // Tagged numbers: a leading minus reads as int64_t, any other text as uint64_t.
+      {"!!int 12x", "Value 12x for 'yaml' of type uint64_t is in an incorrect format"},
+      {"!!int -12x", "Value -12x for 'yaml' of type int64_t is in an incorrect format"},
+      {"!!int 18446744073709551616",
+       "Value 18446744073709551616 for 'yaml' of type uint64_t is out of range"},
+      {"!!float 1e999", "Value 1e999 for 'yaml' of type double is out of range"},
       {"!!null ~", "Unsupported YAML tag 'tag:yaml.org,2002:null'."},
       {"a:\n\tb: 1", "YAML parser error: found character that cannot start any token. At line: 1 col: 0"},
       {"!!bool maybe",
