@@ -123,7 +123,7 @@ void YamlCppLoad(benchmark::State& state, const std::string& text) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-// Prints as usual and keeps each benchmark's time for the comparison at the end.
+// Prints as usual and keeps each benchmark's CPU time for the comparison at the end.
 class ComparingReporter : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> times;
@@ -131,7 +131,7 @@ class ComparingReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs)
-      times[run.benchmark_name()] = run.GetAdjustedRealTime();
+      times[run.benchmark_name()] = run.GetAdjustedCPUTime();
   }
 };
 
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
     const auto theirs = reporter.times.find("YamlCppLoad/" + corpus.name);
     if (ours == reporter.times.end() || bare == reporter.times.end() || theirs == reporter.times.end())
       continue;
-    // Times are in the benchmarks' unit, milliseconds.
+    // CPU times in the benchmarks' unit, milliseconds: the machine is shared, so wall time is noisy.
     const double megabytesPerSecond = static_cast<double>(corpus.text.size()) / 1e6 / (ours->second / 1e3);
     std::printf("%-10s %10zu %12.1f %17.2fx %15.2fx\n", corpus.name.c_str(), corpus.text.size(),
                 megabytesPerSecond, ours->second / bare->second, theirs->second / ours->second);

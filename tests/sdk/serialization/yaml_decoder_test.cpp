@@ -1,13 +1,14 @@
 #include "sdk/serialization/yaml_decoder.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <string>
+
+#include "tests/support/small_stack.h"
 
 namespace Quarn {
 namespace {
@@ -131,21 +132,6 @@ TEST(YamlDecoderTest, AliasCopiesStayWithinTheNestingLimit) {
             "error: Alias \"d\" nests the document deeper than the limit of 512 levels. At line: 2 col: 304");
 }
 
-// Runs work on a thread whose stack is 256 KiB, as small as a host's plugin thread may give.
-void OnSmallStack(const std::function<void()>& work) {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, 256 * 1024);
-  pthread_t thread;
-  auto run = [](void* argument) -> void* {
-    (*static_cast<const std::function<void()>*>(argument))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&work)), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
-}
-
 std::string Repeat(std::string_view piece, std::size_t count) {
   std::string out;
   out.reserve(piece.size() * count);
@@ -210,7 +196,7 @@ TEST(YamlDecoderTest, RefusesHostileInputsQuicklyOnASmallStack) {
       {"bad percent escape in a tag", "!<tag:%zz> a", "YAML parser error: did not find URI escaped octet."},
       {"100,000 documents", ManyDocuments(100'000), "Multi-document YAML is not supported."},
   };
-  OnSmallStack([&] {
+  test::OnSmallStack([&] {
     for (const Case& c : cases) {
       std::string message;
       const double seconds = SecondsToDecode(c.text, message);
