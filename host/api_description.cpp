@@ -97,7 +97,9 @@ EndpointInfo ReadEndpoint(Walker& walk, const PluginEndpointRecord& record) {
     info.arguments.push_back(ReadArgument(walk, argument));
   });
   walk.Array(record.locations, record.argumentCount, "argument location",
-             [&](const PluginArgumentLocation& location) { info.locations.push_back(location.location); });
+             [&](const PluginArgumentLocation& location) {
+               info.locations.push_back(std::uint32_t{location.location});
+             });
   walk.Array(record.textLists, record.textListCount, "text list", [&](const PluginTextList& list) {
     info.textLists.push_back(walk.Texts(list.texts, list.count, "text list entry"));
   });

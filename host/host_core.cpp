@@ -247,12 +247,14 @@ void HostCore::PublishResource(const std::string& path, JsonValue value,
   const ResourceEventType kind =
       type.value_or(existed ? ResourceEventType::kUpdate : ResourceEventType::kCreate);
   JsonValue payload;
-  rapidjson::Document& document = payload.Edit();
+  JsonDocument& document = payload.Edit();
   auto& allocator = document.GetAllocator();
   document.SetObject();
   document.AddMember("uri", rapidjson::Value(path.c_str(), allocator), allocator);
   document.AddMember("eventType", rapidjson::StringRef(kEventTypeNames[static_cast<int>(kind)]), allocator);
-  document.AddMember("data", rapidjson::Value(value.Get(), allocator), allocator);
+  rapidjson::Value data;
+  CopyJson(value.Get(), data, allocator);
+  document.AddMember("data", data, allocator);
   QueueEvent(ResourceEventName(path), std::move(payload));
 }
 
@@ -283,20 +285,17 @@ std::size_t HostCore::DeliverPendingEvents() {
 void HostCore::ApplyResourceEvent(const JsonValue& payload) {
   const rapidjson::Value& event = payload.Get();
   if (!event.IsObject()) return;
-  const auto uri = event.FindMember("uri");
-  const auto type = event.FindMember("eventType");
-  if (uri == event.MemberEnd() || !uri->value.IsString() || type == event.MemberEnd()) return;
-  const bool deleted =
-      (type->value.IsString() && std::string_view(type->value.GetString()) == kEventTypeNames[2]) ||
-      (type->value.IsInt() && type->value.GetInt() == 2);
-  std::string path = uri->value.GetString();
+  if (!event.HasMember("uri") || !event["uri"].IsString() || !event.HasMember("eventType")) return;
+  const rapidjson::Value& type = event["eventType"];
+  const bool deleted = (type.IsString() && std::string_view(type.GetString()) == kEventTypeNames[2]) ||
+                       (type.IsInt() && type.GetInt() == 2);
+  std::string path = event["uri"].GetString();
   if (!path.starts_with('/')) path.insert(0, "/");
   if (deleted) {
     router_.EraseResource(path);
     return;
   }
-  const auto data = event.FindMember("data");
-  router_.SetResource(path, data == event.MemberEnd() ? JsonValue{} : JsonValue(data->value));
+  router_.SetResource(path, event.HasMember("data") ? JsonValue(event["data"]) : JsonValue{});
 }
 
 // ---- HostApi entries ----

@@ -26,16 +26,18 @@
 //   GoxHost::HostCore host;                                   // host plugin-API version 18.0.0
 //   host.SetResource("/gox-login/v1/session", GoxHost::JsonValue::Parse(R"({"puuid":"p-1"})").value());
 //   host.SetService([](const GoxHost::ServiceCall& call) {
-//     return GoxHost::ServiceAnswer{.payload = "{}", .delayYields = 2};
+//     GoxHost::ServiceAnswer answer;
+//     answer.payload = "{}";
+//     answer.delayYields = 2;                                 // answered during the second yield
+//     return answer;
 //   });
 //   if (host.Load("build/default/libgox_loadouts.so") != GoxHost::LoadStatus::kLoaded) return;
 //   if (!host.Initialize()) return;                           // the module subscribes and reads
 //   host.PublishResource("/gox-gameflow/v1/session",
 //   GoxHost::JsonValue::Parse(R"({"phase":"Lobby"})").value()); host.DeliverPendingEvents(); // the module
-//   sees the Create event GoxHost::CallResponse items =
-//   host.Call("/gox-loadouts/v2/items/{id}/{inventoryType}", kHttpMethodGet,
-//                                           {.method = kHttpMethodGet, .path =
-//                                           "/gox-loadouts/v2/items/7/A"});
+//   sees the Create event GoxHost::CallRequest request; request.method = kHttpMethodGet; request.path =
+//   "/gox-loadouts/v2/items/7/A"; GoxHost::CallResponse items =
+//   host.Call("/gox-loadouts/v2/items/{id}/{inventoryType}", kHttpMethodGet, request);
 //   EXPECT_EQ(items.status, 200);
 //   host.Shutdown();                                          // Shutdown, then dlclose
 //   EXPECT_TRUE(host.Problems().empty());

@@ -150,9 +150,8 @@ class Reader {
           if (members[i].name == nullptr) return Fail(Printf(kNullMemberName, i));
           rapidjson::Value item;
           if (!Read(members[i].value, item, depth + 1)) return false;
-          auto existing = out.FindMember(members[i].name);
-          if (existing != out.MemberEnd()) {
-            existing->value = item;
+          if (out.HasMember(members[i].name)) {
+            out[members[i].name] = item;
           } else {
             out.AddMember(rapidjson::Value(members[i].name, allocator_), item, allocator_);
           }

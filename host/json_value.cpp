@@ -1,14 +1,11 @@
 #include "host/json_value.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 namespace GoxHost {
 
 JsonValue& JsonValue::operator=(const JsonValue& other) {
   if (this != &other) {
-    rapidjson::Document copy;
-    copy.CopyFrom(other.Get(), copy.GetAllocator());
+    JsonDocument copy;
+    CopyJson(other.Get(), copy, copy.GetAllocator());
     document_.Swap(copy);
   }
   return *this;
@@ -28,13 +25,38 @@ JsonValue JsonValue::String(std::string_view text) {
   return result;
 }
 
+void CopyJson(const rapidjson::Value& from, rapidjson::Value& to,
+              rapidjson::MemoryPoolAllocator<>& allocator) {
+  if (from.IsString()) {
+    to.SetString(from.GetString(), from.GetStringLength(), allocator);
+  } else if (from.IsArray()) {
+    to.SetArray();
+    to.Reserve(from.Size(), allocator);
+    for (const rapidjson::Value& item : from.GetArray()) {
+      rapidjson::Value copy;
+      CopyJson(item, copy, allocator);
+      to.PushBack(copy, allocator);
+    }
+  } else if (from.IsObject()) {
+    to.SetObject();
+    for (const auto& member : from.GetObject()) {
+      rapidjson::Value name(member.name.GetString(), member.name.GetStringLength(), allocator);
+      rapidjson::Value copy;
+      CopyJson(member.value, copy, allocator);
+      to.AddMember(name, copy, allocator);
+    }
+  } else {
+    to = rapidjson::Value(from, allocator);  // scalars: no stack involved
+  }
+}
+
 std::string JsonValue::Text() const {
   return JsonText(document_);
 }
 
 std::string JsonText(const rapidjson::Value& value) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  JsonBuffer buffer;
+  JsonWriter writer(buffer);
   value.Accept(writer);
   return std::string(buffer.GetString(), buffer.GetSize());
 }

@@ -39,7 +39,7 @@ std::optional<ProviderAnswer> ReadTexts(const ProviderRequest& request, std::siz
   return std::nullopt;
 }
 
-void AddText(rapidjson::Document& document, const char* name, const std::string& text) {
+void AddText(JsonDocument& document, const char* name, const std::string& text) {
   document.AddMember(
       rapidjson::StringRef(name),
       rapidjson::Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), document.GetAllocator()),
@@ -74,7 +74,7 @@ void ServiceProxyStandIn::Dispatch(const ServiceCall& call, const std::string& e
   calls_.push_back(call);
   const ServiceAnswer answer = service_ ? service_(call) : ServiceAnswer{{}, "500", kNoService};
   JsonValue payload;
-  rapidjson::Document& document = payload.Edit();
+  JsonDocument& document = payload.Edit();
   document.SetObject();
   AddText(document, "uuid", uuid);
   AddText(document, "serviceName", call.service);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -12,6 +13,14 @@ namespace {
 
 HostValue Build(const char* json) {
   return ToHostValue(JsonValue::Parse(json).value().Get());
+}
+
+// A value of that code with every payload byte zero.
+HostValue Zeroed(std::uint32_t code) {
+  HostValue value;
+  std::memset(&value, 0, sizeof value);
+  value.type = code;
+  return value;
 }
 
 // A value survives the trip to a host value and back, and takes the code the module expects.
@@ -46,12 +55,10 @@ TEST(HostValueCodecTest, JsonRoundTripsThroughHostValues) {
 
 // Values built by the module are read with checks; a broken one is refused, never followed.
 TEST(HostValueCodecTest, RefusesBrokenValues) {
-  HostValue brokenItem{};
-  brokenItem.type = kHostValueOwnedText;
+  HostValue brokenItem = Zeroed(kHostValueOwnedText);
   brokenItem.payload.span = {nullptr, 4};
   HostValueMember unnamed{nullptr, HostValue{}, 0};
-  HostValue nan{};
-  nan.type = kHostValueFloat;
+  HostValue nan = Zeroed(kHostValueFloat);
   nan.payload.floatValue = std::numeric_limits<double>::quiet_NaN();
 
   struct Case {
@@ -60,18 +67,18 @@ TEST(HostValueCodecTest, RefusesBrokenValues) {
     const char* error;
   };
   std::vector<Case> cases = {
-      {"unknown code", HostValue{11, {}}, "unknown type code 11"},
-      {"null borrowed text", HostValue{kHostValueText, {}}, "null text"},
+      {"unknown code", Zeroed(11), "unknown type code 11"},
+      {"null borrowed text", Zeroed(kHostValueText), "null text"},
       {"null owned text", brokenItem, "null pointer and a count of 4"},
       {"not finite", nan, "not a finite number"},
   };
-  HostValue bytes{kHostValueBytes, {}};
+  HostValue bytes = Zeroed(kHostValueBytes);
   bytes.payload.span = {nullptr, 2};
   cases.push_back({"null bytes", bytes, "code 7 has a null pointer"});
-  HostValue nested{kHostValueCollection, {}};
+  HostValue nested = Zeroed(kHostValueCollection);
   nested.payload.span = {&brokenItem, 1};
   cases.push_back({"broken element", nested, "null pointer and a count of 4"});
-  HostValue structure{kHostValueStructure, {}};
+  HostValue structure = Zeroed(kHostValueStructure);
   structure.payload.span = {&unnamed, 1};
   cases.push_back({"unnamed member", structure, "member 0 has a null name"});
 
@@ -85,13 +92,13 @@ TEST(HostValueCodecTest, RefusesBrokenValues) {
 TEST(HostValueCodecTest, ReadsBorrowedValuesBytesAndRepeatedMembers) {
   const unsigned char raw[] = {'h', 'i', 0xFF};
   HostValueMember members[3] = {};
-  members[0] = {"t", HostValue{kHostValueText, {}}, 0};
+  members[0] = {"t", Zeroed(kHostValueText), 0};
   members[0].value.payload.text = "borrowed";
-  members[1] = {"b", HostValue{kHostValueBytes, {}}, 0};
+  members[1] = {"b", Zeroed(kHostValueBytes), 0};
   members[1].value.payload.span = {const_cast<unsigned char*>(raw), 3};
-  members[2] = {"t", HostValue{kHostValueBool, {}}, 0};  // a later member of the same name wins
+  members[2] = {"t", Zeroed(kHostValueBool), 0};  // a later member of the same name wins
   members[2].value.payload.boolean = 1;
-  HostValue value{kHostValueStructure, {}};
+  HostValue value = Zeroed(kHostValueStructure);
   value.payload.span = {members, 3};
   HostValueReading reading = FromHostValue(value);
   ASSERT_TRUE(reading.value) << reading.error;
