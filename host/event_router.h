@@ -3,7 +3,8 @@
 // Sending an event never calls a listener directly: the event is copied into the queue, and the queue
 // is drained on the plugin thread when the host gets control (HostCore drains it after each top-level
 // call into the module and inside HostApi.yield). Listeners are looked up when an event is delivered,
-// so a listener removed while an event waits in the queue does not receive it.
+// so a listener removed while an event waits in the queue does not receive it. A delivered record
+// carries the listener's registration context and flag and a payload built for that listener alone.
 
 #pragma once
 

@@ -39,7 +39,8 @@ struct StreamChunk {
 
 // An answer to a request. With `error` set the record carries that text and no body. With `stream`
 // set the body's JSON text is handed out through the record's stream functions, chunk by chunk as
-// scripted; whatever the script leaves over comes in one last chunk with "more" cleared.
+// scripted; after the script, the rest comes in chunks as large as the reader's buffer, the last with
+// "more" cleared.
 struct ProviderAnswer {
   std::int32_t status = 200;
   JsonValue body;
