@@ -4,7 +4,12 @@
 
 #include <cstdint>
 
-extern "C" __attribute__((visibility("default"))) std::uint32_t load_gox_loadouts(void* registration) {
+#include "plugin/plugin_abi.h"
+
+// Declared with the record type of PluginLoadEntry: a host calls it through that pointer type, and a
+// call through a pointer of another function type is undefined.
+extern "C" __attribute__((visibility("default"))) std::uint32_t load_gox_loadouts(
+    PluginRegistration* registration) {
   (void)registration;
   return 1;
 }
