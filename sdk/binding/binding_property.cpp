@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "sdk/binding/base64.h"
+#include "sdk/binding/field_index.h"
 #include "sdk/binding/property_context.h"
 #include "sdk/binding/value_visitor.h"
 
@@ -24,11 +25,15 @@ constexpr std::uint8_t kStructure = static_cast<std::uint8_t>(BindingKind::Struc
 // Element and field counts are 32-bit; the last value is kept free so that count + 1 never wraps.
 constexpr std::size_t kMaxItems = 0xFFFFFFFEu;
 
+// Structures with room for at most this many fields keep them sorted by name in their array; larger
+// ones keep them in the order they came and a FieldIndex behind the array.
+constexpr std::size_t kSmallFields = 64;
+
 // The slab record of a collection or a structure. For a structure, link holds the tree's context; while
 // a tree is torn down it chains the containers still to be released.
 struct ContainerHeader {
   void* link;
-  void* items;  // collection: BindingProperty[capacity]; structure: FieldEntry[capacity], then order
+  void* items;  // collection: BindingProperty[capacity]; structure: FieldEntry[capacity] (+ FieldIndex)
   std::uint32_t count;
   std::uint32_t capacity;
 };
@@ -80,13 +85,6 @@ struct BindingStorage {
   using Value = BindingProperty;
   using Payload = BindingProperty::Payload;
 
-  // A structure's field. Entries stay in insertion order; order[] lists them by ascending name, so that
-  // adding a field moves 4-byte indexes rather than values.
-  struct FieldEntry {
-    StringRecord* name;
-    Value value;
-  };
-
   static bool IsContainer(std::uint8_t kind) noexcept { return kind == kCollection || kind == kStructure; }
   static ContainerHeader* Header(const Value& v) noexcept {
     return static_cast<ContainerHeader*>(v.payload_.record);
@@ -98,11 +96,13 @@ struct BindingStorage {
   }
   static Value* Items(const ContainerHeader* h) noexcept { return static_cast<Value*>(h->items); }
   static FieldEntry* Entries(const ContainerHeader* h) noexcept { return static_cast<FieldEntry*>(h->items); }
-  static std::uint32_t* Order(const ContainerHeader* h) noexcept {
-    return reinterpret_cast<std::uint32_t*>(Entries(h) + h->capacity);
+  static bool IsLarge(const ContainerHeader* h) noexcept { return h->capacity > kSmallFields; }
+  static FieldIndex* Index(const ContainerHeader* h) noexcept {
+    return reinterpret_cast<FieldIndex*>(Entries(h) + h->capacity);
   }
-  static const FieldEntry& EntryAt(const ContainerHeader* h, std::size_t position) noexcept {
-    return Entries(h)[Order(h)[position]];
+  // The field at position in name order.
+  static FieldEntry& EntryAt(const ContainerHeader* h, std::size_t position) noexcept {
+    return Entries(h)[IsLarge(h) ? Index(h)->At(position) : position];
   }
 
   static void Install(Value& v, std::uint8_t kind, void* record) noexcept {
@@ -164,6 +164,7 @@ struct BindingStorage {
           context->ReleaseString(entries[i].name);
           releaseChild(entries[i].value);
         }
+        if (IsLarge(h)) Index(h)->Clear();
       } else {
         Value* items = Items(h);
         for (std::uint32_t i = 0; i < h->count; ++i)
@@ -175,7 +176,8 @@ struct BindingStorage {
   }
 
   static std::size_t ItemBytes(std::uint8_t kind, std::size_t capacity) noexcept {
-    return capacity * (kind == kStructure ? sizeof(FieldEntry) + sizeof(std::uint32_t) : sizeof(Value));
+    if (kind != kStructure) return capacity * sizeof(Value);
+    return capacity * sizeof(FieldEntry) + (capacity > kSmallFields ? sizeof(FieldIndex) : 0);
   }
 
   // Makes the (empty) value an empty container with room for capacity items.
@@ -191,6 +193,7 @@ struct BindingStorage {
     }
     ::new (h) ContainerHeader{kind == kStructure ? context : nullptr, items, 0,
                               static_cast<std::uint32_t>(capacity)};
+    if (kind == kStructure && IsLarge(h)) ::new (Index(h)) FieldIndex();
     Install(v, kind, h);
     return true;
   }
@@ -207,29 +210,38 @@ struct BindingStorage {
     if (capacity < (kind == kStructure ? 8u : 4u)) capacity = kind == kStructure ? 8u : 4u;
     if (capacity < wanted) capacity = wanted;
     if (capacity > kMaxItems) capacity = kMaxItems;
+    FieldIndex index;
+    const bool wasLarge = kind == kStructure && IsLarge(h);
+    if (wasLarge) index = *Index(h);
     void* items = HeapReallocate(h->items, ItemBytes(kind, capacity));
     if (items == nullptr) {
       context->MarkFailed();
       return false;
     }
-    if (kind == kStructure) {
-      auto* entries = static_cast<FieldEntry*>(items);
-      std::memmove(reinterpret_cast<std::uint32_t*>(entries + capacity),
-                   reinterpret_cast<std::uint32_t*>(entries + h->capacity), h->count * sizeof(std::uint32_t));
-    }
     h->items = items;
+    if (kind == kStructure && capacity > kSmallFields && !wasLarge) {
+      // The sorted entries become the index's first numbers, in order.
+      for (std::uint32_t i = 0; i < h->count; ++i) {
+        if (!index.Append(i)) {
+          index.Clear();
+          context->MarkFailed();
+          return false;
+        }
+      }
+    }
     h->capacity = static_cast<std::uint32_t>(capacity);
+    if (kind == kStructure && capacity > kSmallFields) ::new (Index(h)) FieldIndex(index);
     return true;
   }
 
-  // The position in name order at which name is or belongs. Names arriving in ascending order are
-  // placed without a search.
+  // The position in a small structure's array at which name is or belongs. Names arriving in ascending
+  // order are placed without a search.
   static std::size_t Position(const ContainerHeader* h, std::string_view name, bool& found) noexcept {
     found = false;
     std::size_t low = 0;
     std::size_t high = h->count;
     if (high > 0) {
-      const int last = EntryAt(h, high - 1).name->View().compare(name);
+      const int last = Entries(h)[high - 1].name->View().compare(name);
       if (last <= 0) {
         found = last == 0;
         return found ? high - 1 : high;
@@ -238,7 +250,7 @@ struct BindingStorage {
     }
     while (low < high) {
       const std::size_t middle = low + (high - low) / 2;
-      const int order = EntryAt(h, middle).name->View().compare(name);
+      const int order = Entries(h)[middle].name->View().compare(name);
       if (order == 0) {
         found = true;
         return middle;
@@ -249,6 +261,62 @@ struct BindingStorage {
         high = middle;
     }
     return low;
+  }
+
+  // The field of that name, or null.
+  static FieldEntry* Find(const ContainerHeader* h, std::string_view name) noexcept {
+    if (IsLarge(h)) {
+      FieldIndex::Place place;
+      Index(h)->Find(Entries(h), name, place);
+      return place.found ? Entries(h) + place.number : nullptr;
+    }
+    bool found;
+    const std::size_t position = Position(h, name, found);
+    return found ? Entries(h) + position : nullptr;
+  }
+
+  // The field of that name for writing, added in name order when absent; the scratch value when it
+  // cannot be added.
+  static Value& AddField(PropertyContext* context, ContainerHeader* h, std::string_view name) noexcept {
+    if (IsLarge(h)) {
+      FieldIndex::Place place;
+      Index(h)->Find(Entries(h), name, place);
+      if (place.found) return Entries(h)[place.number].value;
+      return AddLargeField(context, h, name, &place);
+    }
+    bool found;
+    const std::size_t position = Position(h, name, found);
+    if (found) return Entries(h)[position].value;
+    if (h->count == h->capacity) {
+      if (!Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
+      if (IsLarge(h)) return AddLargeField(context, h, name, nullptr);
+    }
+    StringRecord* record = context->Intern(name);
+    if (record == nullptr) return Scratch();
+    FieldEntry* entries = Entries(h);
+    std::memmove(static_cast<void*>(entries + position + 1), entries + position,
+                 (h->count - position) * sizeof(FieldEntry));
+    ++h->count;
+    return (::new (entries + position) FieldEntry{record, Value(context, false)})->value;
+  }
+
+  // Adds an absent field to a large structure at the place Find gave, or looks the place up first.
+  static Value& AddLargeField(PropertyContext* context, ContainerHeader* h, std::string_view name,
+                              FieldIndex::Place* place) noexcept {
+    FieldIndex::Place found;
+    if (place == nullptr) {
+      Index(h)->Find(Entries(h), name, found);
+      place = &found;
+    }
+    if (h->count == h->capacity && !Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
+    StringRecord* record = context->Intern(name);
+    if (record == nullptr) return Scratch();
+    if (!Index(h)->Insert(*place, h->count)) {
+      context->ReleaseString(record);
+      context->MarkFailed();
+      return Scratch();
+    }
+    return (::new (Entries(h) + h->count++) FieldEntry{record, Value(context, false)})->value;
   }
 
   // Copies the value's own payload into the empty value `to`: scalars, strings, blobs and enums
@@ -312,8 +380,13 @@ struct BindingStorage {
         const FieldEntry& entry = EntryAt(frame.from, i);
         StringRecord* name = context->Intern(*entry.name);
         if (name == nullptr) return false;
+        // Fields arrive in name order, so they go to the end of the target's order.
+        if (IsLarge(target) && !Index(target)->Append(i)) {
+          context->ReleaseString(name);
+          context->MarkFailed();
+          return false;
+        }
         FieldEntry* made = ::new (Entries(target) + i) FieldEntry{name, Value(context, false)};
-        Order(target)[i] = i;
         source = &entry.value;
         copy = &made->value;
       } else {
@@ -631,40 +704,22 @@ BindingProperty& BindingProperty::Field(std::string_view name) noexcept {
     Reset();
     if (!BindingStorage::MakeContainer(*this, kStructure, 0)) return BindingStorage::Scratch();
   }
-  ContainerHeader* h = BindingStorage::Header(*this);
-  bool found;
-  const std::size_t position = BindingStorage::Position(h, name, found);
-  if (found) return BindingStorage::Entries(h)[BindingStorage::Order(h)[position]].value;
-  if (h->count == h->capacity && !BindingStorage::Grow(context_, h, kStructure, h->count + std::size_t{1}))
-    return BindingStorage::Scratch();
-  StringRecord* record = context_->Intern(name);
-  if (record == nullptr) return BindingStorage::Scratch();
-  auto* entry = ::new (BindingStorage::Entries(h) + h->count)
-      BindingStorage::FieldEntry{record, BindingProperty(context_, false)};
-  std::uint32_t* order = BindingStorage::Order(h);
-  std::memmove(order + position + 1, order + position, (h->count - position) * sizeof(std::uint32_t));
-  order[position] = h->count++;
-  return entry->value;
+  return BindingStorage::AddField(context_, BindingStorage::Header(*this), name);
 }
 
 const BindingProperty& BindingProperty::Field(std::string_view name) const noexcept {
   if (kind_ != kStructure) return EmptyValue();
-  const ContainerHeader* h = BindingStorage::Header(*this);
-  bool found;
-  const std::size_t position = BindingStorage::Position(h, name, found);
-  return found ? BindingStorage::EntryAt(h, position).value : EmptyValue();
+  const FieldEntry* entry = BindingStorage::Find(BindingStorage::Header(*this), name);
+  return entry != nullptr ? entry->value : EmptyValue();
 }
 
 bool BindingProperty::HasField(std::string_view name) const noexcept {
-  if (kind_ != kStructure) return false;
-  bool found;
-  (void)BindingStorage::Position(BindingStorage::Header(*this), name, found);
-  return found;
+  return kind_ == kStructure && BindingStorage::Find(BindingStorage::Header(*this), name) != nullptr;
 }
 
 BindingProperty::FieldView BindingProperty::FieldAt(std::size_t position) const noexcept {
   if (position >= FieldCount()) return {std::string_view(), EmptyValue()};
-  const BindingStorage::FieldEntry& entry = BindingStorage::EntryAt(BindingStorage::Header(*this), position);
+  const FieldEntry& entry = BindingStorage::EntryAt(BindingStorage::Header(*this), position);
   return {entry.name->View(), entry.value};
 }
 
@@ -753,7 +808,7 @@ bool BindingProperty::Accept(ValueVisitor& visitor) const {
     const std::uint32_t i = frame.next++;
     const BindingProperty* item;
     if (frame.structure) {
-      const BindingStorage::FieldEntry& entry = BindingStorage::EntryAt(frame.header, i);
+      const FieldEntry& entry = BindingStorage::EntryAt(frame.header, i);
       visitor.BeginField(entry.name->View());
       item = &entry.value;
     } else {
