@@ -138,8 +138,11 @@ struct BindingStorage {
 
   // Releases a container and everything below it without recursion, so that no depth of nesting can
   // exhaust the stack, and without allocating: containers still to be released are chained through
-  // their headers' link fields, the structure bit kept in the link's lowest bit.
-  static void ReleaseTree(PropertyContext* context, ContainerHeader* top, std::uint8_t kind) noexcept {
+  // their headers' link fields, the structure bit kept in the link's lowest bit. When the context dies
+  // with the tree (whole), only the memory outside its slab and string table is freed: element and
+  // entry arrays, indexes and blob bytes; slots and strings go with the context.
+  static void ReleaseTree(PropertyContext* context, ContainerHeader* top, std::uint8_t kind,
+                          bool whole) noexcept {
     auto tagged = [](ContainerHeader* h, std::uint8_t k) {
       return reinterpret_cast<std::uintptr_t>(h) | (k == kStructure ? 1u : 0u);
     };
@@ -150,8 +153,10 @@ struct BindingStorage {
         ContainerHeader* h = Header(child);
         h->link = reinterpret_cast<void*>(pending);
         pending = tagged(h, child.kind_);
-      } else {
+      } else if (!whole) {
         ReleaseLeaf(context, child);
+      } else if (child.kind_ == kBlob) {
+        Bytes(child)->~BlobBytes();
       }
     };
     while (pending != 0) {
@@ -161,7 +166,7 @@ struct BindingStorage {
       if (isStructure) {
         FieldEntry* entries = Entries(h);
         for (std::uint32_t i = 0; i < h->count; ++i) {
-          context->ReleaseString(entries[i].name);
+          if (!whole) context->ReleaseString(entries[i].name);
           releaseChild(entries[i].value);
         }
         if (IsLarge(h)) Index(h)->Clear();
@@ -171,7 +176,7 @@ struct BindingStorage {
           releaseChild(items[i]);
       }
       HeapFree(h->items);
-      context->Release(h, sizeof(ContainerHeader));
+      if (!whole) context->Release(h, sizeof(ContainerHeader));
     }
   }
 
@@ -429,8 +434,16 @@ struct BindingStorage {
 };
 
 BindingProperty::~BindingProperty() {
-  Reset();
-  if (ownsContext_ != 0) PropertyContext::Destroy(context_);
+  if (ownsContext_ == 0 || context_ == nullptr) {
+    Reset();
+    return;
+  }
+  // The root's context dies with it, and with the context every slab slot and interned string.
+  if (BindingStorage::IsContainer(kind_))
+    BindingStorage::ReleaseTree(context_, BindingStorage::Header(*this), kind_, true);
+  else if (kind_ == kBlob)
+    BindingStorage::Bytes(*this)->~BlobBytes();
+  PropertyContext::Destroy(context_);
 }
 
 BindingProperty::BindingProperty(const BindingProperty& other) {
@@ -478,7 +491,7 @@ PropertyContext* BindingProperty::EnsureContext() noexcept {
 void BindingProperty::Reset() noexcept {
   if (kind_ >= kString) {
     if (BindingStorage::IsContainer(kind_)) {
-      BindingStorage::ReleaseTree(context_, BindingStorage::Header(*this), kind_);
+      BindingStorage::ReleaseTree(context_, BindingStorage::Header(*this), kind_, false);
     } else {
       BindingStorage::ReleaseLeaf(context_, *this);
     }

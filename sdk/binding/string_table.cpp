@@ -10,6 +10,14 @@ StringRecord gEmptyRecord{HeapString(), 2166136261u, 0, nullptr};
 }  // namespace
 
 StringTable::~StringTable() {
+  for (std::size_t i = 0; size_ != 0 && i <= mask_; ++i) {
+    for (StringRecord* r = buckets_[i]; r != nullptr;) {
+      StringRecord* next = r->next;
+      r->~StringRecord();
+      --size_;
+      r = next;
+    }
+  }
   if (buckets_ != inlineBuckets_) HeapFree(buckets_);
 }
 

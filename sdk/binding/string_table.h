@@ -30,6 +30,8 @@ class StringTable {
   explicit StringTable(Slab& slab) noexcept : slab_(slab) {}
   StringTable(const StringTable&) = delete;
   StringTable& operator=(const StringTable&) = delete;
+  // Frees the texts of the records still held, but not their slots: the slab they live in goes with the
+  // table, so a tree that dies whole drops its strings without releasing them one by one.
   ~StringTable();
 
   // The record every empty text refers to. Shared by all tables of the process; never counted, never
