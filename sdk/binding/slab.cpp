@@ -1,6 +1,7 @@
 #include "sdk/binding/slab.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "sdk/binding/page_pool.h"
 
@@ -21,15 +22,22 @@ void SetNextFree(unsigned char* slot, std::uint16_t next) noexcept {
 
 Slab::~Slab() {
   if (!laidOut_) return;
+  void* batch[128];
+  std::size_t batched = 0;
   for (SizeClass& sizeClass : classes_) {
     for (PageHeader* list : {sizeClass.withFree, sizeClass.full}) {
-      for (PageHeader* page = list; page != nullptr;) {
-        PageHeader* next = page->next;
-        if (page->pageSize == PagePool::kPageSize) PagePool::Instance().ReturnPage(page);
-        page = next;
+      for (PageHeader *page = list, *next; page != nullptr; page = next) {
+        next = page->next;  // read first: a full batch goes back, and may be unmapped, at once
+        if (page->pageSize != PagePool::kPageSize) continue;
+        batch[batched++] = page;
+        if (batched == std::size(batch)) {
+          PagePool::Instance().ReturnPages(batch, batched);
+          batched = 0;
+        }
       }
     }
   }
+  PagePool::Instance().ReturnPages(batch, batched);
 }
 
 Slab::PageHeader* Slab::LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept {
