@@ -43,6 +43,36 @@ struct EnumRecord {
   const TypeIdentifier* type;
 };
 
+// Interns the strings of a copy's source in the target tree. It remembers the translation of the last
+// few dozen source records it saw, so the names a tree repeats are translated without a lookup. The
+// records it remembers stay alive while a copy is built: nothing is released until it is done.
+class RecordTranslator {
+ public:
+  explicit RecordTranslator(PropertyContext* context) noexcept : context_(context) {}
+
+  // The target's record for the source's; null (and the tree marked failed) when it cannot be stored.
+  [[nodiscard]] StringRecord* Translate(const StringRecord& from) noexcept {
+    if (&from == StringTable::Empty()) return StringTable::Empty();
+    Translation& known = known_[(reinterpret_cast<std::uintptr_t>(&from) >> 4) % kKnown];
+    if (known.from == &from) {
+      context_->RetainString(known.to);
+      return known.to;
+    }
+    StringRecord* to = context_->Intern(from);
+    if (to != nullptr) known = {&from, to};
+    return to;
+  }
+
+ private:
+  static constexpr std::size_t kKnown = 64;
+  struct Translation {
+    const StringRecord* from = nullptr;
+    StringRecord* to = nullptr;
+  };
+  PropertyContext* context_;
+  Translation known_[kKnown];
+};
+
 // The explicit stack of a walk or a copy: its first Inline frames on the C++ stack, more on the module
 // heap. Frames must be trivially copyable.
 template <class Frame, std::size_t Inline>
@@ -246,7 +276,7 @@ struct BindingStorage {
     std::size_t low = 0;
     std::size_t high = h->count;
     if (high > 0) {
-      const int last = Entries(h)[high - 1].name->View().compare(name);
+      const int last = CompareNames(Entries(h)[high - 1].name->View(), name);
       if (last <= 0) {
         found = last == 0;
         return found ? high - 1 : high;
@@ -255,7 +285,7 @@ struct BindingStorage {
     }
     while (low < high) {
       const std::size_t middle = low + (high - low) / 2;
-      const int order = Entries(h)[middle].name->View().compare(name);
+      const int order = CompareNames(Entries(h)[middle].name->View(), name);
       if (order == 0) {
         found = true;
         return middle;
@@ -326,14 +356,10 @@ struct BindingStorage {
 
   // Copies the value's own payload into the empty value `to`: scalars, strings, blobs and enums
   // completely; a container as an empty one with room for all the source's items.
-  static bool CopyShallow(Value& to, const Value& from) noexcept {
+  static bool CopyShallow(Value& to, const Value& from, RecordTranslator& strings) noexcept {
     switch (from.kind_) {
       case kString: {
-        if (Text(from) == StringTable::Empty()) {
-          Install(to, kString, StringTable::Empty());
-          return true;
-        }
-        StringRecord* record = to.EnsureContext()->Intern(*Text(from));
+        StringRecord* record = strings.Translate(*Text(from));
         if (record == nullptr) return false;
         Install(to, kString, record);
         return true;
@@ -354,10 +380,15 @@ struct BindingStorage {
     }
   }
 
-  // Deep copy into the empty value `to`, depth-first with an explicit stack. On failure `to` holds a
-  // well-formed part of the copy and the tree is marked failed.
+  // Deep copy into the empty value `to`, which has its context, depth-first with an explicit stack. On
+  // failure `to` holds a well-formed part of the copy and the tree is marked failed.
   static bool CopyTree(Value& to, const Value& from) noexcept {
-    if (!CopyShallow(to, from)) return false;
+    PropertyContext* context = to.context_;
+    // A whole tree copied into a tree without strings needs about as many as the source has.
+    if (from.ownsContext_ != 0 && from.context_ != nullptr && context->Strings().Size() == 0)
+      context->ReserveStrings(from.context_->Strings().Size());
+    RecordTranslator strings(context);
+    if (!CopyShallow(to, from, strings)) return false;
     if (!IsContainer(from.kind_) || Header(from)->count == 0) return true;
     struct Frame {
       const ContainerHeader* from;
@@ -365,7 +396,6 @@ struct BindingStorage {
       std::uint32_t next;
       bool structure;
     };
-    PropertyContext* context = to.context_;
     FrameStack<Frame, 64> stack;
     if (!stack.Push({Header(from), Header(to), 0, from.kind_ == kStructure})) {
       context->MarkFailed();
@@ -383,7 +413,7 @@ struct BindingStorage {
       Value* copy;
       if (frame.structure) {
         const FieldEntry& entry = EntryAt(frame.from, i);
-        StringRecord* name = context->Intern(*entry.name);
+        StringRecord* name = strings.Translate(*entry.name);
         if (name == nullptr) return false;
         // Fields arrive in name order, so they go to the end of the target's order.
         if (IsLarge(target) && !Index(target)->Append(i)) {
@@ -399,7 +429,7 @@ struct BindingStorage {
         copy = ::new (Items(target) + i) Value(context, false);
       }
       target->count = i + 1;
-      if (!CopyShallow(*copy, *source)) return false;
+      if (!CopyShallow(*copy, *source, strings)) return false;
       if (IsContainer(source->kind_) && Header(*source)->count > 0 &&
           !stack.Push({Header(*source), Header(*copy), 0, source->kind_ == kStructure})) {
         context->MarkFailed();

@@ -71,7 +71,7 @@ void FieldIndex::Find(const FieldEntry* entries, std::string_view name, Place& p
     std::uint16_t high = branch->count;
     while (low < high) {
       const auto middle = static_cast<std::uint16_t>((low + high) / 2);
-      if (nameOf(branch->firsts[middle]).compare(name) <= 0)
+      if (CompareNames(nameOf(branch->firsts[middle]), name) <= 0)
         low = static_cast<std::uint16_t>(middle + 1);
       else
         high = middle;
@@ -88,7 +88,7 @@ void FieldIndex::Find(const FieldEntry* entries, std::string_view name, Place& p
   std::uint16_t high = leaf->count;
   while (low < high) {
     const auto middle = static_cast<std::uint16_t>((low + high) / 2);
-    const int order = nameOf(leaf->numbers[middle]).compare(name);
+    const int order = CompareNames(nameOf(leaf->numbers[middle]), name);
     if (order == 0) {
       low = middle;
       place.found = true;
