@@ -49,20 +49,14 @@ StringRecord* StringTable::Intern(std::string_view text) noexcept {
 
 StringRecord* StringTable::Intern(const StringRecord& record) noexcept {
   if (&record == Empty()) return Empty();
-  StringRecord* bucket = buckets_[record.hash & mask_];
-  for (StringRecord* r = bucket; r != nullptr; r = r->next) {
-    if (r == &record) {
-      ++r->references;
-      return r;
-    }
-  }
+  // A record of ours is found in the same walk as an equal text, so one walk serves both cases.
   return Intern(record.View(), record.hash);
 }
 
 StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, bool* seen) noexcept {
   StringRecord*& bucket = buckets_[hash & mask_];
   for (StringRecord* r = bucket; r != nullptr; r = r->next) {
-    if (r->hash == hash && r->View() == text) {
+    if (r->hash == hash && (r->View().data() == text.data() || r->View() == text)) {
       if (seen != nullptr) *seen = true;
       ++r->references;
       return r;
