@@ -15,6 +15,8 @@
 #include "bench/bench_corpora.h"
 #include "sdk/binding/native_converters.h"
 #include "sdk/binding/type_registry.h"
+#include "sdk/serialization/json_decoder.h"
+#include "sdk/serialization/json_encoder.h"
 
 namespace {
 
@@ -148,6 +150,18 @@ void BM_StructToProperty(benchmark::State& state) {
   SetPerRecord(state);
 }
 BENCHMARK(BM_StructToProperty);
+
+// The baseline both directions are held to: decoding the same document from its JSON text.
+void BM_DecodeJsonOfTheDocument(benchmark::State& state) {
+  const std::string text = Quarn::EncodeJson(InventoryDocument());
+  for (auto _ : state) {
+    Quarn::ConversionResult result = Quarn::DecodeJson(text);
+    if (!result.Ok()) state.SkipWithError("decoding failed");
+    benchmark::DoNotOptimize(result);
+  }
+  SetPerRecord(state);
+}
+BENCHMARK(BM_DecodeJsonOfTheDocument);
 
 }  // namespace
 
