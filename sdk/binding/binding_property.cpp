@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "sdk/binding/base64.h"
+#include "sdk/binding/frame_stack.h"
 #include "sdk/binding/property_context.h"
 #include "sdk/binding/value_visitor.h"
 
@@ -36,41 +37,6 @@ struct ContainerHeader {
 struct EnumRecord {
   std::int32_t value;
   const TypeIdentifier* type;
-};
-
-// The explicit stack of a walk or a copy: its first Inline frames on the C++ stack, more on the module
-// heap. Frames must be trivially copyable.
-template <class Frame, std::size_t Inline>
-class FrameStack {
- public:
-  FrameStack() = default;
-  FrameStack(const FrameStack&) = delete;
-  FrameStack& operator=(const FrameStack&) = delete;
-  ~FrameStack() {
-    if (frames_ != inline_) HeapFree(frames_);
-  }
-  [[nodiscard]] bool Empty() const noexcept { return size_ == 0; }
-  Frame& Top() noexcept { return frames_[size_ - 1]; }
-  void Pop() noexcept { --size_; }
-  // False when the stack cannot grow; it is then unchanged.
-  [[nodiscard]] bool Push(const Frame& frame) noexcept {
-    if (size_ == capacity_) {
-      const std::size_t capacity = capacity_ * 2;
-      void* grown = HeapReallocate(frames_ == inline_ ? nullptr : frames_, capacity * sizeof(Frame));
-      if (grown == nullptr) return false;
-      if (frames_ == inline_) std::memcpy(grown, inline_, sizeof inline_);
-      frames_ = static_cast<Frame*>(grown);
-      capacity_ = capacity;
-    }
-    frames_[size_++] = frame;
-    return true;
-  }
-
- private:
-  Frame inline_[Inline];
-  Frame* frames_ = inline_;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = Inline;
 };
 
 }  // namespace

@@ -26,6 +26,13 @@ class FieldConverter {
   virtual void ToProperty(ConversionResult& result, const void* member, const TypeInfo* typeInfo,
                           const TypeRegistry& registry) const = 0;
 
+  // Writes the BindingProperty form of the native member into target, which may lie inside another
+  // tree, so that nested members are built in place instead of being copied in. A refusal fails status,
+  // whose value must not hold target; target is then left unspecified. The default goes through
+  // ToProperty and copies the result into target.
+  virtual void ToPropertyAt(ConversionResult& status, BindingProperty& target, const void* member,
+                            const TypeInfo* typeInfo, const TypeRegistry& registry) const;
+
   // Reads input into the native member at member. On refusal it fails result with a message that
   // quotes name, the member or argument name (top-level callers pass their own label, e.g. "<value>").
   virtual void ToNative(ConversionResult& result, void* member, const BindingProperty& input,

@@ -109,7 +109,7 @@ template <> struct TypeTraits<std::uint16_t> : NativeTypeTraits<0xC40EB3A1, Nati
 template <> struct TypeTraits<std::int32_t> : NativeTypeTraits<0x1C4DE261, NativeKind::Int32> {};
 template <> struct TypeTraits<std::uint32_t> : NativeTypeTraits<0x3494B562, NativeKind::UInt32> {};
 template <> struct TypeTraits<std::int64_t> : NativeTypeTraits<0xEF3DE1B9, NativeKind::Int64> {};
-template <> struct TypeTraits<std::uint64_t> : NativeTypeTraits<0xBFFD6434, NativeKind::UInt64> {};
+template <> struct TypeTraits<std::uint64_t> : NativeTypeTraits<0xC647E802, NativeKind::UInt64> {};
 template <> struct TypeTraits<float> : NativeTypeTraits<0x13095EA0, NativeKind::Float> {};
 template <> struct TypeTraits<double> : NativeTypeTraits<0xA9617F4F, NativeKind::Double> {};
 template <> struct TypeTraits<std::string> : NativeTypeTraits<0x2757680B, NativeKind::String> {};
@@ -155,7 +155,7 @@ template <> struct TypeTraits<std::optional<std::int64_t>> : OptionalTypeTraits<
 template <> struct TypeTraits<std::optional<std::uint64_t>> : OptionalTypeTraits<0x39A8C8BE, std::uint64_t> {};
 template <> struct TypeTraits<std::optional<float>> : OptionalTypeTraits<0x3E0E91BA, float> {};
 template <> struct TypeTraits<std::optional<double>> : OptionalTypeTraits<0x093FEBE3, double> {};
-template <> struct TypeTraits<std::optional<std::string>> : OptionalTypeTraits<0x90E7775F, std::string> {};
+template <> struct TypeTraits<std::optional<std::string>> : OptionalTypeTraits<0xCCA74F06, std::string> {};
 template <> struct TypeTraits<std::optional<Blob>> : OptionalTypeTraits<0x380C52D5, Blob> {};
 template <> struct TypeTraits<std::optional<std::vector<std::string>>> : OptionalTypeTraits<0x0F6B8376, std::vector<std::string>> {};
 // clang-format on

@@ -57,14 +57,14 @@ TypeBuilder& TypeBuilder::AddField(std::string_view name, std::string_view descr
 TypeBuilder& TypeBuilder::AddTypedField(std::string_view name, std::string_view description,
                                         std::uint32_t offset, const TypeIdentifier& type, NativeKind kind,
                                         NativeKind elementKind, std::uint32_t referencedId,
-                                        const TypeDescriptor& secondary, std::uint32_t flags, bool optional) {
+                                        const TypeDescriptor& secondary, std::uint32_t flags,
+                                        const FieldConverter* converter, bool optional) {
   if (alreadyRegistered_) return *this;
   const auto refersToType = [](NativeKind k) { return k == NativeKind::Struct || k == NativeKind::Enum; };
   TypeDescriptor descriptor{kind, elementKind, nullptr};
   if (refersToType(kind) || refersToType(elementKind))
     descriptor.typeInfo = registry_->FindTypeById(referencedId);
-  // Converters for the native member types join with native conversion; until then members carry none.
-  return AddField(name, description, offset, type, descriptor, secondary, flags, nullptr, optional);
+  return AddField(name, description, offset, type, descriptor, secondary, flags, converter, optional);
 }
 
 TypeBuilder& TypeBuilder::AddEnumValue(std::string_view name, std::int32_t value,

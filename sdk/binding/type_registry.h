@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "sdk/binding/field_converter.h"
+#include "sdk/binding/native_converters.h"
 #include "sdk/binding/native_kind.h"
 #include "sdk/binding/type_identifier.h"
 
@@ -48,7 +49,7 @@ struct FieldInfo {
   TypeDescriptor descriptor;
   TypeDescriptor secondary;                   // all zero unless the registration gave one with a kind
   std::uint32_t flags = 0;                    // kFieldOmitWhenEmpty, kFieldRequired
-  const FieldConverter* converter = nullptr;  // shared, not owned; null until conversion is provided
+  const FieldConverter* converter = nullptr;  // shared, not owned; null when registered without one
   const TypeInfo* owner = nullptr;
   bool optional = false;  // the native type is an optional wrapper
 };
@@ -142,8 +143,8 @@ class TypeBuilder {
                         const TypeDescriptor& secondary, std::uint32_t flags, const FieldConverter* converter,
                         bool optional);
 
-  // Appends a member of native type T, whose identifier, descriptor and optional flag follow from
-  // TypeTraits<T>. A referenced structure or enumeration must be registered already; otherwise the
+  // Appends a member of native type T, whose identifier, descriptor, converter and optional flag follow
+  // from TypeTraits<T>. A referenced structure or enumeration must be registered already; otherwise the
   // descriptor's typeInfo stays null. Example:
   //   builder.AddField<decltype(Item::count)>("count", offsetof(Item, count), "How many");
   template <class T>
@@ -153,7 +154,7 @@ class TypeBuilder {
     if constexpr (Traits::kKind == NativeKind::Enum && !Traits::kOptional)
       static_assert(sizeof(T) == sizeof(std::int32_t), "registered enumerations are 32 bits wide");
     return AddTypedField(name, description, offset, TypeIdOf<T>(), Traits::kKind, Traits::kElementKind,
-                         Traits::kReferencedId, secondary, flags, Traits::kOptional);
+                         Traits::kReferencedId, secondary, flags, ConverterFor<T>(), Traits::kOptional);
   }
 
   // Adds an enumerator, or overwrites value and description of the one with the same name.
@@ -166,7 +167,7 @@ class TypeBuilder {
   TypeBuilder& AddTypedField(std::string_view name, std::string_view description, std::uint32_t offset,
                              const TypeIdentifier& type, NativeKind kind, NativeKind elementKind,
                              std::uint32_t referencedId, const TypeDescriptor& secondary, std::uint32_t flags,
-                             bool optional);
+                             const FieldConverter* converter, bool optional);
 
   TypeRegistry* registry_;
   TypeInfo* info_;

@@ -1,7 +1,6 @@
 #include "sdk/binding/binding_property.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cmath>
 #include <functional>
@@ -14,9 +13,12 @@
 #include "sdk/binding/page_pool.h"
 #include "sdk/binding/property_context.h"
 #include "sdk/binding/value_visitor.h"
+#include "tests/support/small_stack.h"
 
 namespace Quarn {
 namespace {
+
+using test::OnSmallStack;
 
 // Enum types are identified by the address of their TypeIdentifier, which values never look into.
 const char kColourTag = 0;
@@ -337,21 +339,6 @@ TEST(BindingPropertyTest, WalkReportsEveryKindInOrder) {
   value.Append().SetBlob(BlobBytes{1});
   value.Append().Field("z").Append();
   EXPECT_EQ(Walk(value), "[F,3u,e4#colour,b1,{z:[~];}]");
-}
-
-// Runs the work on a thread whose stack is 256 KiB.
-void OnSmallStack(const std::function<void()>& work) {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, 256 * 1024);
-  pthread_t thread;
-  auto run = [](void* argument) -> void* {
-    (*static_cast<const std::function<void()>*>(argument))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&work)), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
 }
 
 // Nests depth containers, collections and structures in turn, with a string at the bottom.

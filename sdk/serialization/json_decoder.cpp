@@ -1,0 +1,267 @@
+#include "sdk/serialization/json_decoder.h"
+
+// clang-format off
+#include "sdk/serialization/json_library.h"
+// clang-format on
+
+#include <rapidjson/error/en.h>
+
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "sdk/diagnostics/message_format.h"
+#include "sdk/serialization/nesting_limit.h"
+
+namespace Quarn {
+namespace {
+
+constexpr const char* kParseErrorTemplate = "Error: %s at offset %u.";
+constexpr const char* kNestingTooDeepTemplate = "Error: Nesting deeper than %u levels at offset %u.";
+constexpr const char* kOutOfMemoryMessage = "Error: Not enough memory to hold the decoded value.";
+
+// The reader's input: the text up to its first NUL. Peek() gives '\0' at the end, which the reader
+// takes as the end of the text.
+struct TerminatedSource {
+  using Ch = char;
+  const char* src_;
+  const char* head_;
+
+  explicit TerminatedSource(const char* text) : src_(text), head_(text) {}
+  [[nodiscard]] char Peek() const { return *src_; }
+  char Take() { return *src_++; }
+  [[nodiscard]] std::size_t Tell() const { return static_cast<std::size_t>(src_ - head_); }
+  // Output operations are never used: the reader does not parse in place.
+  char* PutBegin() { return nullptr; }
+  void Put(char) {}
+  void Flush() {}
+  std::size_t PutEnd(char*) { return 0; }
+};
+
+// The reader's input: a text of known length that need not be terminated.
+struct BoundedSource {
+  using Ch = char;
+  const char* src_;
+  const char* head_;
+  const char* end_;
+
+  BoundedSource(const char* text, std::size_t length) : src_(text), head_(text), end_(text + length) {}
+  [[nodiscard]] char Peek() const { return src_ != end_ ? *src_ : '\0'; }
+  char Take() { return src_ != end_ ? *src_++ : '\0'; }
+  [[nodiscard]] std::size_t Tell() const { return static_cast<std::size_t>(src_ - head_); }
+  char* PutBegin() { return nullptr; }
+  void Put(char) {}
+  void Flush() {}
+  std::size_t PutEnd(char*) { return 0; }
+};
+
+// The significant digits of an exponent that a number keeps; later digits are skipped. The reader of
+// RapidJSON 1.1.0 adds the exponent to the count of fraction digits in a 32-bit int, which overflows for
+// an exponent near -2^31 after a few fraction digits and then indexes its power-of-ten table out of
+// bounds. Nine digits keep that sum in range for any text shorter than 1 GiB, and the number's value does
+// not change: a float with an exponent beyond 10^8 in magnitude is zero or too big either way.
+constexpr int kExponentDigitsKept = 9;
+
+// How the reader sees one number of Source. The reader takes the digits of the integer and fraction
+// parts with TakePush() and every other character (signs, point, exponent marker, exponent digits) with
+// Take(), so the digits that arrive through Take() are the exponent's.
+template <class Source>
+class ExponentClampingStream {
+ public:
+  using Ch = char;
+  explicit ExponentClampingStream(Source& source) : source_(source) {}
+  ExponentClampingStream& operator=(const ExponentClampingStream&) = delete;
+
+  [[nodiscard]] char Peek() const { return source_.Peek(); }
+  char TakePush() { return source_.Take(); }
+  char Take() {
+    const char c = source_.Take();
+    if (c >= '0' && c <= '9' && (c != '0' || exponentDigits_ != 0) &&
+        ++exponentDigits_ == kExponentDigitsKept) {
+      while (source_.Peek() >= '0' && source_.Peek() <= '9')
+        source_.Take();
+    }
+    return c;
+  }
+  void Push(char) {}
+  [[nodiscard]] std::size_t Tell() const { return source_.Tell(); }
+  [[nodiscard]] std::size_t Length() const { return 0; }
+  [[nodiscard]] const char* Pop() const { return nullptr; }
+
+ private:
+  Source& source_;
+  int exponentDigits_ = 0;
+};
+
+}  // namespace
+}  // namespace Quarn
+
+namespace rapidjson {
+
+// Both sources are plain pointers, so the reader may work on a local copy.
+template <>
+struct StreamTraits<Quarn::TerminatedSource> {
+  enum { copyOptimization = 1 };
+};
+template <>
+struct StreamTraits<Quarn::BoundedSource> {
+  enum { copyOptimization = 1 };
+};
+
+// The reader's number stream for the SDK's sources (default flags: no copy of the digits kept).
+template <>
+template <>
+class GenericReader<UTF8<>, UTF8<>, Quarn::JsonStackAllocator>::NumberStream<Quarn::TerminatedSource, false,
+                                                                             false>
+    : public Quarn::ExponentClampingStream<Quarn::TerminatedSource> {
+ public:
+  NumberStream(GenericReader&, Quarn::TerminatedSource& source) : ExponentClampingStream(source) {}
+};
+template <>
+template <>
+class GenericReader<UTF8<>, UTF8<>, Quarn::JsonStackAllocator>::NumberStream<Quarn::BoundedSource, false,
+                                                                             false>
+    : public Quarn::ExponentClampingStream<Quarn::BoundedSource> {
+ public:
+  NumberStream(GenericReader&, Quarn::BoundedSource& source) : ExponentClampingStream(source) {}
+};
+
+}  // namespace rapidjson
+
+namespace Quarn {
+namespace {
+
+// Builds a value from the reader's events. Each scalar, array or object goes into the slot of the
+// container open on top: a new element of a collection, or the field that the last member name chose;
+// at the top level, the root. Arrays and objects that meet a value of their own kind in their slot (a
+// repeated member name) keep its content and add to it. Returning false stops the reader at once.
+class TreeBuilder {
+ public:
+  explicit TreeBuilder(BindingProperty& root) : current_(&root) {}
+
+  bool Null() {
+    (void)Slot();
+    return true;
+  }
+  bool Bool(bool value) {
+    Slot().SetBool(value);
+    return true;
+  }
+  bool Int(int value) {
+    Slot().SetSigned(value);
+    return true;
+  }
+  bool Uint(unsigned value) {
+    Slot().SetUnsigned(value);
+    return true;
+  }
+  bool Int64(std::int64_t value) {
+    Slot().SetSigned(value);
+    return true;
+  }
+  bool Uint64(std::uint64_t value) {
+    Slot().SetUnsigned(value);
+    return true;
+  }
+  bool Double(double value) {
+    Slot().SetFloat(value);
+    return true;
+  }
+  // Numbers as text are asked for only by a flag the decoder does not set.
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    Slot().SetString(UpToNul(text, length));
+    return true;
+  }
+  bool StartObject() { return Open(BindingKind::Structure); }
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    current_ = &open_[depth_ - 1]->Field(UpToNul(text, length));
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType) {
+    --depth_;
+    return true;
+  }
+  bool StartArray() { return Open(BindingKind::Collection); }
+  bool EndArray(rapidjson::SizeType) {
+    --depth_;
+    return true;
+  }
+
+  // True when the reader stopped because a container would have been nested too deep.
+  [[nodiscard]] bool TooDeep() const { return tooDeep_; }
+
+ private:
+  // The reader counts an escaped NUL character into a string's length; the value ends before it.
+  static std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
+    const void* nul = std::memchr(text, '\0', length);
+    return {text, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length};
+  }
+
+  BindingProperty& Slot() {
+    if (depth_ != 0 && open_[depth_ - 1]->Kind() == BindingKind::Collection)
+      return open_[depth_ - 1]->Append();
+    return *current_;
+  }
+
+  bool Open(BindingKind kind) {
+    if (depth_ == kMaxNestingDepth) {
+      tooDeep_ = true;
+      return false;
+    }
+    BindingProperty& container = Slot();
+    if (kind == BindingKind::Collection)
+      container.MakeCollection();
+    else
+      container.MakeStructure();
+    open_[depth_++] = &container;
+    return true;
+  }
+
+  // The value a scalar goes into when the container on top is a structure, or at the top level.
+  BindingProperty* current_;
+  // The containers open from the outermost in; an element or field stays put while it is open, since
+  // its parent gains nothing until it is closed.
+  BindingProperty* open_[kMaxNestingDepth];
+  std::size_t depth_ = 0;
+  bool tooDeep_ = false;
+};
+
+template <class Source>
+ConversionResult Decode(Source source) {
+  ConversionResult result;
+  BindingProperty root;
+  TreeBuilder builder(root);
+  JsonStackAllocator allocator;
+  JsonReader reader(&allocator);
+  const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseDefaultFlags>(source, builder);
+  if (builder.TooDeep()) {
+    // The reader reports the offset just past the bracket that opened one level too many.
+    result.Fail(FormatString(kNestingTooDeepTemplate, kMaxNestingDepth, parsed.Offset() - 1));
+  } else if (parsed.IsError()) {
+    result.Fail(
+        FormatString(kParseErrorTemplate, rapidjson::GetParseError_En(parsed.Code()), parsed.Offset()));
+  } else if (root.AllocationFailed()) {
+    result.Fail(kOutOfMemoryMessage);
+  } else {
+    result.Value() = std::move(root);
+  }
+  return result;
+}
+
+}  // namespace
+
+ConversionResult DecodeJson(const char* text) {
+  return Decode(TerminatedSource(text != nullptr ? text : ""));
+}
+
+ConversionResult DecodeJson(const std::string& text) {
+  return DecodeJson(text.c_str());
+}
+
+ConversionResult DecodeJson(const char* text, std::size_t length) {
+  if (text == nullptr) length = 0;
+  return Decode(BoundedSource(text, length));
+}
+
+}  // namespace Quarn

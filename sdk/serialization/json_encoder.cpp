@@ -1,0 +1,110 @@
+#include "sdk/serialization/json_encoder.h"
+
+// clang-format off
+#include "sdk/serialization/json_library.h"
+// clang-format on
+
+#include <cmath>
+#include <optional>
+
+#include "sdk/binding/base64.h"
+#include "sdk/binding/type_identifier.h"
+#include "sdk/binding/type_registry.h"
+#include "sdk/binding/value_visitor.h"
+
+namespace Quarn {
+namespace {
+
+// The most decimal places a float is written with: enough for every double's shortest form.
+constexpr int kMaxDecimalPlaces = 324;
+// Pretty output indents each level by this many spaces.
+constexpr unsigned kIndentWidth = 4;
+
+// Writes each visited operation as the writer's token; the writer supplies separators and indentation.
+template <class Writer>
+class JsonWriterVisitor final : public ValueVisitor {
+ public:
+  JsonWriterVisitor(Writer& writer, const TypeRegistry* registry) : writer_(writer), registry_(registry) {}
+
+  void Empty() override { writer_.Null(); }
+  void Bool(bool value) override { writer_.Bool(value); }
+  void Signed(std::int64_t value) override { writer_.Int64(value); }
+  void Unsigned(std::uint64_t value) override { writer_.Uint64(value); }
+  // The writer refuses NaN and infinities after writing their separator, which would leave a hole in
+  // the text; null keeps the document well formed.
+  void Float(double value) override {
+    if (std::isfinite(value))
+      writer_.Double(value);
+    else
+      writer_.Null();
+  }
+  void String(std::string_view text) override { WriteString(text); }
+  void Blob(std::span<const std::uint8_t> bytes) override { WriteString(EncodeBase64(bytes)); }
+  void Enum(std::int32_t value, const TypeIdentifier* type) override {
+    if (registry_ != nullptr && type != nullptr) {
+      if (const std::optional<std::string> name = registry_->FindEnumName(type->id, value)) {
+        WriteString(*name);
+        return;
+      }
+    }
+    writer_.Int(value);
+  }
+  void BeginCollection(std::size_t) override { writer_.StartArray(); }
+  void BeginElement(std::size_t) override {}
+  void EndElement(std::size_t) override {}
+  void EndCollection() override { writer_.EndArray(); }
+  void BeginStructure(std::size_t) override { writer_.StartObject(); }
+  void BeginField(std::string_view name) override {
+    writer_.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()));
+  }
+  void EndField(std::string_view) override {}
+  void EndStructure() override { writer_.EndObject(); }
+
+ private:
+  void WriteString(std::string_view text) {
+    writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+  }
+
+  Writer& writer_;
+  const TypeRegistry* registry_;
+};
+
+// Walks value into a fresh writer of the given kind over buffer; false when the walk was cut short.
+template <class Writer>
+bool WriteValue(const BindingProperty& value, const TypeRegistry* registry, JsonBuffer& buffer) {
+  Writer writer(buffer);
+  writer.SetMaxDecimalPlaces(kMaxDecimalPlaces);
+  if constexpr (requires { writer.SetIndent(' ', kIndentWidth); }) writer.SetIndent(' ', kIndentWidth);
+  JsonWriterVisitor<Writer> visitor(writer, registry);
+  return value.Accept(visitor);
+}
+
+// text with every line feed replaced by separator.
+std::string ReplaceLineFeeds(std::string_view text, std::string_view separator) {
+  std::string replaced;
+  replaced.reserve(text.size() + text.size() / 8 * separator.size());
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string_view::npos; start = end + 1) {
+    replaced.append(text, start, end - start);
+    replaced.append(separator);
+  }
+  replaced.append(text, start);
+  return replaced;
+}
+
+}  // namespace
+
+std::string EncodeJson(const BindingProperty& value, const TypeRegistry* registry,
+                       std::string_view lineSeparator) {
+  if (value.Kind() == BindingKind::Empty) return std::string();
+  JsonBuffer buffer;
+  const bool pretty = !lineSeparator.empty();
+  const bool complete = pretty ? WriteValue<JsonPrettyWriter>(value, registry, buffer)
+                               : WriteValue<JsonCompactWriter>(value, registry, buffer);
+  if (!complete) return std::string();
+  const std::string_view text(buffer.GetString(), buffer.GetSize());
+  if (pretty && lineSeparator != "\n") return ReplaceLineFeeds(text, lineSeparator);
+  return std::string(text);
+}
+
+}  // namespace Quarn
