@@ -26,10 +26,11 @@
 #include "sdk/binding/binding_property.h"
 #include "sdk/binding/conversion_result.h"
 #include "sdk/binding/maybe_type.h"
-#include "sdk/binding/struct_conversion.h"
+#include "sdk/binding/native_converters.h"
 #include "sdk/binding/type_registry.h"
 #include "sdk/host/bridge_types.h"
 #include "sdk/host/resource_listener_registry.h"
+#include "sdk/host/resource_paths.h"
 #include "sdk/host/trace_hook.h"
 
 namespace Quarn {

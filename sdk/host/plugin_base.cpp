@@ -145,7 +145,7 @@ const PluginApi& PluginBase::Api() {
         }
         delete base;
       },
-      [](void*, MemoryStats* stats) {
+      [](void*, ::MemoryStats* stats) {
         if (stats == nullptr) return;
         const Quarn::MemoryStats counters = ReadMemoryStats();
         stats->peakBytesInUse = counters.peakBytesInUse;
