@@ -1,6 +1,7 @@
 // BindingProperty against nlohmann::json (the baseline) on the same documents, built and destroyed in
 // one run: (a) a collection of small structures with repeated field names, (b) a collection of
-// integers, (c) a deep copy of (a). Prints the time ratios and the bytes each document holds.
+// integers, (c) a deep copy of (a), (d) one structure whose many fields arrive in random name order.
+// Prints the time ratios and the bytes each document holds.
 //
 // Bytes: BindingProperty's from the module heap counters, the baseline's from a counting global
 // operator new; both count the usable size of each block, so the figures are comparable.
@@ -56,6 +57,7 @@ using Quarn::BindingProperty;
 
 constexpr int kStructures = 100'000;
 constexpr int kIntegers = 1'000'000;
+constexpr int kWideFields = 200'000;
 
 // The field names in the order a producer writes them, which is not name order.
 constexpr const char* kNames[] = {"name",   "id",    "inventoryType", "itemKey",
@@ -103,6 +105,33 @@ void BuildStructures(json& document) {
     item[kNames[6]] = i % 3 == 0;
     item[kNames[7]] = "loadout";
   }
+}
+
+// Distinct field names in a fixed pseudo-random order, made before any timing.
+const std::vector<std::string>& WideNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> made;
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    for (int i = 0; i < kWideFields; ++i) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      made.push_back("field-" + std::to_string(state >> 40) + "-" + std::to_string(i));
+    }
+    return made;
+  }();
+  return names;
+}
+
+void BuildWide(BindingProperty& document) {
+  int i = 0;
+  for (const std::string& name : WideNames())
+    document.Field(name).SetSigned(i++);
+}
+
+void BuildWide(json& document) {
+  document = json::object();
+  int i = 0;
+  for (const std::string& name : WideNames())
+    document[name] = i++;
 }
 
 void BuildIntegers(BindingProperty& document) {
@@ -170,6 +199,12 @@ void IntegersBindingProperty(benchmark::State& state) {
 void IntegersNlohmann(benchmark::State& state) {
   BuildAndDestroy<json, BuildIntegers>(state, kIntegers);
 }
+void WideBindingProperty(benchmark::State& state) {
+  BuildAndDestroy<BindingProperty, BuildWide>(state, kWideFields);
+}
+void WideNlohmann(benchmark::State& state) {
+  BuildAndDestroy<json, BuildWide>(state, kWideFields);
+}
 void CopyBindingProperty(benchmark::State& state) {
   CopyAndDestroy<BindingProperty, BuildStructures>(state);
 }
@@ -183,6 +218,8 @@ BENCHMARK(IntegersBindingProperty)->Unit(benchmark::kMillisecond);
 BENCHMARK(IntegersNlohmann)->Unit(benchmark::kMillisecond);
 BENCHMARK(CopyBindingProperty)->Unit(benchmark::kMillisecond);
 BENCHMARK(CopyNlohmann)->Unit(benchmark::kMillisecond);
+BENCHMARK(WideBindingProperty)->Unit(benchmark::kMillisecond);
+BENCHMARK(WideNlohmann)->Unit(benchmark::kMillisecond);
 
 // Prints as usual and keeps each benchmark's time and bytes for the comparison at the end.
 class ComparingReporter : public benchmark::ConsoleReporter {
@@ -213,7 +250,7 @@ int main(int argc, char** argv) {
   std::printf("\nBindingProperty against nlohmann::json (ratio < 1: BindingProperty smaller or faster)\n");
   std::printf("%-12s %14s %10s %16s %16s %10s\n", "document", "time ratio", "speed-up", "bytes (ours)",
               "bytes (nlohmann)", "bytes ratio");
-  for (const char* name : {"Structures", "Integers", "Copy"}) {
+  for (const char* name : {"Structures", "Integers", "Copy", "Wide"}) {
     const auto ours = reporter.figures.find(std::string(name) + "BindingProperty");
     const auto theirs = reporter.figures.find(std::string(name) + "Nlohmann");
     if (ours == reporter.figures.end() || theirs == reporter.figures.end()) continue;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "sdk/binding/base64.h"
+#include "sdk/binding/field_index.h"
 #include "sdk/binding/frame_stack.h"
 #include "sdk/binding/property_context.h"
 #include "sdk/binding/value_visitor.h"
@@ -25,11 +26,15 @@ constexpr std::uint8_t kStructure = static_cast<std::uint8_t>(BindingKind::Struc
 // Element and field counts are 32-bit; the last value is kept free so that count + 1 never wraps.
 constexpr std::size_t kMaxItems = 0xFFFFFFFEu;
 
+// Structures with room for at most this many fields keep them sorted by name in their array; larger
+// ones keep them in the order they came and a FieldIndex behind the array.
+constexpr std::size_t kSmallFields = 64;
+
 // The slab record of a collection or a structure. For a structure, link holds the tree's context; while
 // a tree is torn down it chains the containers still to be released.
 struct ContainerHeader {
   void* link;
-  void* items;  // collection: BindingProperty[capacity]; structure: FieldEntry[capacity], then order
+  void* items;  // collection: BindingProperty[capacity]; structure: FieldEntry[capacity] (+ FieldIndex)
   std::uint32_t count;
   std::uint32_t capacity;
 };
@@ -39,19 +44,42 @@ struct EnumRecord {
   const TypeIdentifier* type;
 };
 
+// Interns the strings of a copy's source in the target tree. It remembers the translation of the last
+// few dozen source records it saw, so the names a tree repeats are translated without a lookup. The
+// records it remembers stay alive while a copy is built: nothing is released until it is done.
+class RecordTranslator {
+ public:
+  explicit RecordTranslator(PropertyContext* context) noexcept : context_(context) {}
+
+  // The target's record for the source's; null (and the tree marked failed) when it cannot be stored.
+  [[nodiscard]] StringRecord* Translate(const StringRecord& from) noexcept {
+    if (&from == StringTable::Empty()) return StringTable::Empty();
+    Translation& known = known_[(reinterpret_cast<std::uintptr_t>(&from) >> 4) % kKnown];
+    if (known.from == &from) {
+      context_->RetainString(known.to);
+      return known.to;
+    }
+    StringRecord* to = context_->Intern(from);
+    if (to != nullptr) known = {&from, to};
+    return to;
+  }
+
+ private:
+  static constexpr std::size_t kKnown = 64;
+  struct Translation {
+    const StringRecord* from = nullptr;
+    StringRecord* to = nullptr;
+  };
+  PropertyContext* context_;
+  Translation known_[kKnown];
+};
+
 }  // namespace
 
 // The storage rules of BindingProperty, kept out of the public header.
 struct BindingStorage {
   using Value = BindingProperty;
   using Payload = BindingProperty::Payload;
-
-  // A structure's field. Entries stay in insertion order; order[] lists them by ascending name, so that
-  // adding a field moves 4-byte indexes rather than values.
-  struct FieldEntry {
-    StringRecord* name;
-    Value value;
-  };
 
   static bool IsContainer(std::uint8_t kind) noexcept { return kind == kCollection || kind == kStructure; }
   static ContainerHeader* Header(const Value& v) noexcept {
@@ -64,11 +92,13 @@ struct BindingStorage {
   }
   static Value* Items(const ContainerHeader* h) noexcept { return static_cast<Value*>(h->items); }
   static FieldEntry* Entries(const ContainerHeader* h) noexcept { return static_cast<FieldEntry*>(h->items); }
-  static std::uint32_t* Order(const ContainerHeader* h) noexcept {
-    return reinterpret_cast<std::uint32_t*>(Entries(h) + h->capacity);
+  static bool IsLarge(const ContainerHeader* h) noexcept { return h->capacity > kSmallFields; }
+  static FieldIndex* Index(const ContainerHeader* h) noexcept {
+    return reinterpret_cast<FieldIndex*>(Entries(h) + h->capacity);
   }
-  static const FieldEntry& EntryAt(const ContainerHeader* h, std::size_t position) noexcept {
-    return Entries(h)[Order(h)[position]];
+  // The field at position in name order.
+  static FieldEntry& EntryAt(const ContainerHeader* h, std::size_t position) noexcept {
+    return Entries(h)[IsLarge(h) ? Index(h)->At(position) : position];
   }
 
   static void Install(Value& v, std::uint8_t kind, void* record) noexcept {
@@ -104,8 +134,11 @@ struct BindingStorage {
 
   // Releases a container and everything below it without recursion, so that no depth of nesting can
   // exhaust the stack, and without allocating: containers still to be released are chained through
-  // their headers' link fields, the structure bit kept in the link's lowest bit.
-  static void ReleaseTree(PropertyContext* context, ContainerHeader* top, std::uint8_t kind) noexcept {
+  // their headers' link fields, the structure bit kept in the link's lowest bit. When the context dies
+  // with the tree (whole), only the memory outside its slab and string table is freed: element and
+  // entry arrays, indexes and blob bytes; slots and strings go with the context.
+  static void ReleaseTree(PropertyContext* context, ContainerHeader* top, std::uint8_t kind,
+                          bool whole) noexcept {
     auto tagged = [](ContainerHeader* h, std::uint8_t k) {
       return reinterpret_cast<std::uintptr_t>(h) | (k == kStructure ? 1u : 0u);
     };
@@ -116,8 +149,10 @@ struct BindingStorage {
         ContainerHeader* h = Header(child);
         h->link = reinterpret_cast<void*>(pending);
         pending = tagged(h, child.kind_);
-      } else {
+      } else if (!whole) {
         ReleaseLeaf(context, child);
+      } else if (child.kind_ == kBlob) {
+        Bytes(child)->~BlobBytes();
       }
     };
     while (pending != 0) {
@@ -127,21 +162,23 @@ struct BindingStorage {
       if (isStructure) {
         FieldEntry* entries = Entries(h);
         for (std::uint32_t i = 0; i < h->count; ++i) {
-          context->ReleaseString(entries[i].name);
+          if (!whole) context->ReleaseString(entries[i].name);
           releaseChild(entries[i].value);
         }
+        if (IsLarge(h)) Index(h)->Clear();
       } else {
         Value* items = Items(h);
         for (std::uint32_t i = 0; i < h->count; ++i)
           releaseChild(items[i]);
       }
       HeapFree(h->items);
-      context->Release(h, sizeof(ContainerHeader));
+      if (!whole) context->Release(h, sizeof(ContainerHeader));
     }
   }
 
   static std::size_t ItemBytes(std::uint8_t kind, std::size_t capacity) noexcept {
-    return capacity * (kind == kStructure ? sizeof(FieldEntry) + sizeof(std::uint32_t) : sizeof(Value));
+    if (kind != kStructure) return capacity * sizeof(Value);
+    return capacity * sizeof(FieldEntry) + (capacity > kSmallFields ? sizeof(FieldIndex) : 0);
   }
 
   // Makes the (empty) value an empty container with room for capacity items.
@@ -157,6 +194,7 @@ struct BindingStorage {
     }
     ::new (h) ContainerHeader{kind == kStructure ? context : nullptr, items, 0,
                               static_cast<std::uint32_t>(capacity)};
+    if (kind == kStructure && IsLarge(h)) ::new (Index(h)) FieldIndex();
     Install(v, kind, h);
     return true;
   }
@@ -173,29 +211,38 @@ struct BindingStorage {
     if (capacity < (kind == kStructure ? 8u : 4u)) capacity = kind == kStructure ? 8u : 4u;
     if (capacity < wanted) capacity = wanted;
     if (capacity > kMaxItems) capacity = kMaxItems;
+    FieldIndex index;
+    const bool wasLarge = kind == kStructure && IsLarge(h);
+    if (wasLarge) index = *Index(h);
     void* items = HeapReallocate(h->items, ItemBytes(kind, capacity));
     if (items == nullptr) {
       context->MarkFailed();
       return false;
     }
-    if (kind == kStructure) {
-      auto* entries = static_cast<FieldEntry*>(items);
-      std::memmove(reinterpret_cast<std::uint32_t*>(entries + capacity),
-                   reinterpret_cast<std::uint32_t*>(entries + h->capacity), h->count * sizeof(std::uint32_t));
-    }
     h->items = items;
+    if (kind == kStructure && capacity > kSmallFields && !wasLarge) {
+      // The sorted entries become the index's first numbers, in order.
+      for (std::uint32_t i = 0; i < h->count; ++i) {
+        if (!index.Append(i)) {
+          index.Clear();
+          context->MarkFailed();
+          return false;
+        }
+      }
+    }
     h->capacity = static_cast<std::uint32_t>(capacity);
+    if (kind == kStructure && capacity > kSmallFields) ::new (Index(h)) FieldIndex(index);
     return true;
   }
 
-  // The position in name order at which name is or belongs. Names arriving in ascending order are
-  // placed without a search.
+  // The position in a small structure's array at which name is or belongs. Names arriving in ascending
+  // order are placed without a search.
   static std::size_t Position(const ContainerHeader* h, std::string_view name, bool& found) noexcept {
     found = false;
     std::size_t low = 0;
     std::size_t high = h->count;
     if (high > 0) {
-      const int last = EntryAt(h, high - 1).name->View().compare(name);
+      const int last = CompareNames(Entries(h)[high - 1].name->View(), name);
       if (last <= 0) {
         found = last == 0;
         return found ? high - 1 : high;
@@ -204,7 +251,7 @@ struct BindingStorage {
     }
     while (low < high) {
       const std::size_t middle = low + (high - low) / 2;
-      const int order = EntryAt(h, middle).name->View().compare(name);
+      const int order = CompareNames(Entries(h)[middle].name->View(), name);
       if (order == 0) {
         found = true;
         return middle;
@@ -217,16 +264,68 @@ struct BindingStorage {
     return low;
   }
 
+  // The field of that name, or null.
+  static FieldEntry* Find(const ContainerHeader* h, std::string_view name) noexcept {
+    if (IsLarge(h)) {
+      FieldIndex::Place place;
+      Index(h)->Find(Entries(h), name, place);
+      return place.found ? Entries(h) + place.number : nullptr;
+    }
+    bool found;
+    const std::size_t position = Position(h, name, found);
+    return found ? Entries(h) + position : nullptr;
+  }
+
+  // The field of that name for writing, added in name order when absent; the scratch value when it
+  // cannot be added.
+  static Value& AddField(PropertyContext* context, ContainerHeader* h, std::string_view name) noexcept {
+    if (IsLarge(h)) {
+      FieldIndex::Place place;
+      Index(h)->Find(Entries(h), name, place);
+      if (place.found) return Entries(h)[place.number].value;
+      return AddLargeField(context, h, name, &place);
+    }
+    bool found;
+    const std::size_t position = Position(h, name, found);
+    if (found) return Entries(h)[position].value;
+    if (h->count == h->capacity) {
+      if (!Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
+      if (IsLarge(h)) return AddLargeField(context, h, name, nullptr);
+    }
+    StringRecord* record = context->Intern(name);
+    if (record == nullptr) return Scratch();
+    FieldEntry* entries = Entries(h);
+    std::memmove(static_cast<void*>(entries + position + 1), entries + position,
+                 (h->count - position) * sizeof(FieldEntry));
+    ++h->count;
+    return (::new (entries + position) FieldEntry{record, Value(context, false)})->value;
+  }
+
+  // Adds an absent field to a large structure at the place Find gave, or looks the place up first.
+  static Value& AddLargeField(PropertyContext* context, ContainerHeader* h, std::string_view name,
+                              FieldIndex::Place* place) noexcept {
+    FieldIndex::Place found;
+    if (place == nullptr) {
+      Index(h)->Find(Entries(h), name, found);
+      place = &found;
+    }
+    if (h->count == h->capacity && !Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
+    StringRecord* record = context->Intern(name);
+    if (record == nullptr) return Scratch();
+    if (!Index(h)->Insert(*place, h->count)) {
+      context->ReleaseString(record);
+      context->MarkFailed();
+      return Scratch();
+    }
+    return (::new (Entries(h) + h->count++) FieldEntry{record, Value(context, false)})->value;
+  }
+
   // Copies the value's own payload into the empty value `to`: scalars, strings, blobs and enums
   // completely; a container as an empty one with room for all the source's items.
-  static bool CopyShallow(Value& to, const Value& from) noexcept {
+  static bool CopyShallow(Value& to, const Value& from, RecordTranslator& strings) noexcept {
     switch (from.kind_) {
       case kString: {
-        if (Text(from) == StringTable::Empty()) {
-          Install(to, kString, StringTable::Empty());
-          return true;
-        }
-        StringRecord* record = to.EnsureContext()->Intern(*Text(from));
+        StringRecord* record = strings.Translate(*Text(from));
         if (record == nullptr) return false;
         Install(to, kString, record);
         return true;
@@ -247,10 +346,15 @@ struct BindingStorage {
     }
   }
 
-  // Deep copy into the empty value `to`, depth-first with an explicit stack. On failure `to` holds a
-  // well-formed part of the copy and the tree is marked failed.
+  // Deep copy into the empty value `to`, which has its context, depth-first with an explicit stack. On
+  // failure `to` holds a well-formed part of the copy and the tree is marked failed.
   static bool CopyTree(Value& to, const Value& from) noexcept {
-    if (!CopyShallow(to, from)) return false;
+    PropertyContext* context = to.context_;
+    // A whole tree copied into a tree without strings needs about as many as the source has.
+    if (from.ownsContext_ != 0 && from.context_ != nullptr && context->Strings().Size() == 0)
+      context->ReserveStrings(from.context_->Strings().Size());
+    RecordTranslator strings(context);
+    if (!CopyShallow(to, from, strings)) return false;
     if (!IsContainer(from.kind_) || Header(from)->count == 0) return true;
     struct Frame {
       const ContainerHeader* from;
@@ -258,7 +362,6 @@ struct BindingStorage {
       std::uint32_t next;
       bool structure;
     };
-    PropertyContext* context = to.context_;
     FrameStack<Frame, 64> stack;
     if (!stack.Push({Header(from), Header(to), 0, from.kind_ == kStructure})) {
       context->MarkFailed();
@@ -276,10 +379,15 @@ struct BindingStorage {
       Value* copy;
       if (frame.structure) {
         const FieldEntry& entry = EntryAt(frame.from, i);
-        StringRecord* name = context->Intern(*entry.name);
+        StringRecord* name = strings.Translate(*entry.name);
         if (name == nullptr) return false;
+        // Fields arrive in name order, so they go to the end of the target's order.
+        if (IsLarge(target) && !Index(target)->Append(i)) {
+          context->ReleaseString(name);
+          context->MarkFailed();
+          return false;
+        }
         FieldEntry* made = ::new (Entries(target) + i) FieldEntry{name, Value(context, false)};
-        Order(target)[i] = i;
         source = &entry.value;
         copy = &made->value;
       } else {
@@ -287,7 +395,7 @@ struct BindingStorage {
         copy = ::new (Items(target) + i) Value(context, false);
       }
       target->count = i + 1;
-      if (!CopyShallow(*copy, *source)) return false;
+      if (!CopyShallow(*copy, *source, strings)) return false;
       if (IsContainer(source->kind_) && Header(*source)->count > 0 &&
           !stack.Push({Header(*source), Header(*copy), 0, source->kind_ == kStructure})) {
         context->MarkFailed();
@@ -322,8 +430,16 @@ struct BindingStorage {
 };
 
 BindingProperty::~BindingProperty() {
-  Reset();
-  if (ownsContext_ != 0) PropertyContext::Destroy(context_);
+  if (ownsContext_ == 0 || context_ == nullptr) {
+    Reset();
+    return;
+  }
+  // The root's context dies with it, and with the context every slab slot and interned string.
+  if (BindingStorage::IsContainer(kind_))
+    BindingStorage::ReleaseTree(context_, BindingStorage::Header(*this), kind_, true);
+  else if (kind_ == kBlob)
+    BindingStorage::Bytes(*this)->~BlobBytes();
+  PropertyContext::Destroy(context_);
 }
 
 BindingProperty::BindingProperty(const BindingProperty& other) {
@@ -371,7 +487,7 @@ PropertyContext* BindingProperty::EnsureContext() noexcept {
 void BindingProperty::Reset() noexcept {
   if (kind_ >= kString) {
     if (BindingStorage::IsContainer(kind_)) {
-      BindingStorage::ReleaseTree(context_, BindingStorage::Header(*this), kind_);
+      BindingStorage::ReleaseTree(context_, BindingStorage::Header(*this), kind_, false);
     } else {
       BindingStorage::ReleaseLeaf(context_, *this);
     }
@@ -597,40 +713,22 @@ BindingProperty& BindingProperty::Field(std::string_view name) noexcept {
     Reset();
     if (!BindingStorage::MakeContainer(*this, kStructure, 0)) return BindingStorage::Scratch();
   }
-  ContainerHeader* h = BindingStorage::Header(*this);
-  bool found;
-  const std::size_t position = BindingStorage::Position(h, name, found);
-  if (found) return BindingStorage::Entries(h)[BindingStorage::Order(h)[position]].value;
-  if (h->count == h->capacity && !BindingStorage::Grow(context_, h, kStructure, h->count + std::size_t{1}))
-    return BindingStorage::Scratch();
-  StringRecord* record = context_->Intern(name);
-  if (record == nullptr) return BindingStorage::Scratch();
-  auto* entry = ::new (BindingStorage::Entries(h) + h->count)
-      BindingStorage::FieldEntry{record, BindingProperty(context_, false)};
-  std::uint32_t* order = BindingStorage::Order(h);
-  std::memmove(order + position + 1, order + position, (h->count - position) * sizeof(std::uint32_t));
-  order[position] = h->count++;
-  return entry->value;
+  return BindingStorage::AddField(context_, BindingStorage::Header(*this), name);
 }
 
 const BindingProperty& BindingProperty::Field(std::string_view name) const noexcept {
   if (kind_ != kStructure) return EmptyValue();
-  const ContainerHeader* h = BindingStorage::Header(*this);
-  bool found;
-  const std::size_t position = BindingStorage::Position(h, name, found);
-  return found ? BindingStorage::EntryAt(h, position).value : EmptyValue();
+  const FieldEntry* entry = BindingStorage::Find(BindingStorage::Header(*this), name);
+  return entry != nullptr ? entry->value : EmptyValue();
 }
 
 bool BindingProperty::HasField(std::string_view name) const noexcept {
-  if (kind_ != kStructure) return false;
-  bool found;
-  (void)BindingStorage::Position(BindingStorage::Header(*this), name, found);
-  return found;
+  return kind_ == kStructure && BindingStorage::Find(BindingStorage::Header(*this), name) != nullptr;
 }
 
 BindingProperty::FieldView BindingProperty::FieldAt(std::size_t position) const noexcept {
   if (position >= FieldCount()) return {std::string_view(), EmptyValue()};
-  const BindingStorage::FieldEntry& entry = BindingStorage::EntryAt(BindingStorage::Header(*this), position);
+  const FieldEntry& entry = BindingStorage::EntryAt(BindingStorage::Header(*this), position);
   return {entry.name->View(), entry.value};
 }
 
@@ -719,7 +817,7 @@ bool BindingProperty::Accept(ValueVisitor& visitor) const {
     const std::uint32_t i = frame.next++;
     const BindingProperty* item;
     if (frame.structure) {
-      const BindingStorage::FieldEntry& entry = BindingStorage::EntryAt(frame.header, i);
+      const FieldEntry& entry = BindingStorage::EntryAt(frame.header, i);
       visitor.BeginField(entry.name->View());
       item = &entry.value;
     } else {

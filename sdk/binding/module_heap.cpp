@@ -107,9 +107,14 @@ void* HeapMapPages(std::size_t size) noexcept {
 }
 
 void HeapUnmapPages(void* pointer, std::size_t size) noexcept {
+  HeapUnmapAdjacentPages(pointer, size, 1);
+}
+
+void HeapUnmapAdjacentPages(void* pointer, std::size_t size, std::size_t count) noexcept {
   if (pointer == nullptr) return;
-  munmap(pointer, size);
-  CountRelease(size);
+  munmap(pointer, size * count);
+  for (std::size_t i = 0; i < count; ++i)
+    CountRelease(size);
 }
 
 std::uint64_t FailNthHeapAllocation(std::uint64_t nth) noexcept {

@@ -58,6 +58,10 @@ void HeapFree(void* pointer) noexcept;
 // Unmaps memory from HeapMapPages, counted as one release of size bytes.
 void HeapUnmapPages(void* pointer, std::size_t size) noexcept;
 
+// Unmaps count adjacent mappings of size bytes each, the first at pointer, with one call to the
+// operating system; counted as count releases of size bytes.
+void HeapUnmapAdjacentPages(void* pointer, std::size_t size, std::size_t count) noexcept;
+
 // Test switch: the allocation that is the nth from now (1 = the next one) through any hook above
 // fails; the ones after it succeed again. 0 disarms the switch. Returns how many allocations the
 // previous setting still had to go, 0 when it had fired or was disarmed.

@@ -1,5 +1,6 @@
 #include "sdk/binding/page_pool.h"
 
+#include <algorithm>
 #include <new>
 
 namespace Quarn {
@@ -54,24 +55,49 @@ void* PagePool::TakePage() noexcept {
   return reinterpret_cast<void*>(block.base + page * kPageSize);
 }
 
-void PagePool::ReturnPage(void* page) noexcept {
-  if (page == nullptr) return;
+void PagePool::ReturnPages(void* const* pages, std::size_t count) noexcept {
+  constexpr std::size_t kBatch = 128;
+  while (count > 0) {
+    const std::size_t batch = std::min(count, kBatch);
+    std::uintptr_t freed[kBatch];
+    std::size_t freedCount = 0;
+    {
+      std::lock_guard lock(mutex_);
+      for (std::size_t i = 0; i < batch; ++i) {
+        const std::uintptr_t base = Release(pages[i]);
+        if (base != 0) freed[freedCount++] = base;
+      }
+    }
+    std::sort(freed, freed + freedCount);
+    for (std::size_t i = 0; i < freedCount;) {
+      std::size_t run = 1;
+      while (i + run < freedCount && freed[i + run] == freed[i] + run * kBlockSize)
+        ++run;
+      HeapUnmapAdjacentPages(reinterpret_cast<void*>(freed[i]), kBlockSize, run);
+      i += run;
+    }
+    pages += batch;
+    count -= batch;
+  }
+}
+
+std::uintptr_t PagePool::Release(void* page) noexcept {
+  if (page == nullptr) return 0;
   const auto address = reinterpret_cast<std::uintptr_t>(page);
-  std::lock_guard lock(mutex_);
   auto found = blocks_.upper_bound(address);
-  if (found == blocks_.begin()) return;  // not one of ours
+  if (found == blocks_.begin()) return 0;  // not one of ours
   --found;
   Block& block = found->second;
-  if (address - block.base >= kBlockSize) return;
+  if (address - block.base >= kBlockSize) return 0;
   if (block.freeCount == 0) LinkWithFree(block);
   block.freePages[block.freeCount++] = static_cast<std::uint8_t>((address - block.base) / kPageSize);
   ++freePages_;
-  if (block.freeCount == kPagesPerBlock) {
-    UnlinkWithFree(block);
-    freePages_ -= kPagesPerBlock;
-    HeapUnmapPages(reinterpret_cast<void*>(block.base), kBlockSize);
-    blocks_.erase(found);
-  }
+  if (block.freeCount != kPagesPerBlock) return 0;
+  UnlinkWithFree(block);
+  freePages_ -= kPagesPerBlock;
+  const std::uintptr_t base = block.base;
+  blocks_.erase(found);
+  return base;
 }
 
 PagePool::Usage PagePool::ReadUsage() const {

@@ -35,7 +35,11 @@ class PagePool {
   [[nodiscard]] void* TakePage() noexcept;
 
   // Gives back a page from TakePage. Unmaps its block when all of the block's pages are free.
-  void ReturnPage(void* page) noexcept;
+  void ReturnPage(void* page) noexcept { ReturnPages(&page, 1); }
+
+  // Gives back many pages under one lock. The blocks this frees are unmapped together, adjacent ones
+  // with one call, since each call costs the operating system a flush of the address translations.
+  void ReturnPages(void* const* pages, std::size_t count) noexcept;
 
   [[nodiscard]] Usage ReadUsage() const;
 
@@ -49,6 +53,8 @@ class PagePool {
   };
 
   PagePool() = default;
+  // Takes the page back; answers the base of its block when that is now free and forgotten, else 0.
+  std::uintptr_t Release(void* page) noexcept;
   void LinkWithFree(Block& block) noexcept;
   void UnlinkWithFree(Block& block) noexcept;
 

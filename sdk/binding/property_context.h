@@ -31,6 +31,14 @@ class PropertyContext {
   [[nodiscard]] StringRecord* Intern(std::string_view text) noexcept;
   [[nodiscard]] StringRecord* Intern(const StringRecord& record) noexcept;
   void ReleaseString(StringRecord* record) noexcept { strings_.Release(record); }
+  // One more reference to a record of this tree.
+  void RetainString(StringRecord* record) noexcept {
+    if (record != StringTable::Empty()) ++record->references;
+  }
+  // Room for count strings before the table grows.
+  void ReserveStrings(std::size_t count) noexcept {
+    if (!refusing_) strings_.Reserve(count);
+  }
 
   // True once any allocation for this tree failed. It stays true: the tree is missing content.
   [[nodiscard]] bool Failed() const noexcept { return failed_; }

@@ -1,6 +1,7 @@
 #include "sdk/binding/slab.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "sdk/binding/page_pool.h"
 
@@ -21,13 +22,22 @@ void SetNextFree(unsigned char* slot, std::uint16_t next) noexcept {
 
 Slab::~Slab() {
   if (!laidOut_) return;
+  void* batch[128];
+  std::size_t batched = 0;
   for (SizeClass& sizeClass : classes_) {
-    for (PageHeader* page = sizeClass.withFree; page != nullptr;) {
-      PageHeader* next = page->next;
-      if (page->pageSize == PagePool::kPageSize) PagePool::Instance().ReturnPage(page);
-      page = next;
+    for (PageHeader* list : {sizeClass.withFree, sizeClass.full}) {
+      for (PageHeader *page = list, *next; page != nullptr; page = next) {
+        next = page->next;  // read first: a full batch goes back, and may be unmapped, at once
+        if (page->pageSize != PagePool::kPageSize) continue;
+        batch[batched++] = page;
+        if (batched == std::size(batch)) {
+          PagePool::Instance().ReturnPages(batch, batched);
+          batched = 0;
+        }
+      }
     }
   }
+  PagePool::Instance().ReturnPages(batch, batched);
 }
 
 Slab::PageHeader* Slab::LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept {
@@ -44,23 +54,23 @@ Slab::PageHeader* Slab::LayOutPage(void* memory, std::size_t pageSize, std::size
 void Slab::LayOutClasses() noexcept {
   for (std::size_t i = 0; i < kClassCount; ++i) {
     PageHeader* page = LayOutPage(classes_[i].inlinePage, kInlinePageSize, 4 * (i + 1));
-    if (page->firstFree != 0) Link(classes_[i], page);
+    if (page->firstFree != 0) Link(classes_[i].withFree, page);
   }
   laidOut_ = true;
 }
 
-void Slab::Link(SizeClass& sizeClass, PageHeader* page) noexcept {
+void Slab::Link(PageHeader*& list, PageHeader* page) noexcept {
   page->prev = nullptr;
-  page->next = sizeClass.withFree;
-  if (sizeClass.withFree != nullptr) sizeClass.withFree->prev = page;
-  sizeClass.withFree = page;
+  page->next = list;
+  if (list != nullptr) list->prev = page;
+  list = page;
 }
 
-void Slab::Unlink(SizeClass& sizeClass, PageHeader* page) noexcept {
+void Slab::Unlink(PageHeader*& list, PageHeader* page) noexcept {
   if (page->prev != nullptr)
     page->prev->next = page->next;
   else
-    sizeClass.withFree = page->next;
+    list = page->next;
   if (page->next != nullptr) page->next->prev = page->prev;
   page->next = page->prev = nullptr;
 }
@@ -77,12 +87,16 @@ void* Slab::Allocate(std::size_t size) noexcept {
     if (memory == nullptr) return nullptr;
     ++pagesHeld_;
     page = LayOutPage(memory, PagePool::kPageSize, slotSize);
-    Link(sizeClass, page);
+    Link(sizeClass.withFree, page);
   }
   unsigned char* slot = reinterpret_cast<unsigned char*>(page) + std::size_t{page->firstFree} * slotSize;
   page->firstFree = NextFree(slot);
   ++page->inUse;
-  if (page->firstFree == 0) Unlink(sizeClass, page);
+  if (page->firstFree == 0) {
+    Unlink(sizeClass.withFree, page);
+    // The inline page is found by address; only pool pages need to be remembered while full.
+    if (page->pageSize == PagePool::kPageSize) Link(sizeClass.full, page);
+  }
   return slot;
 }
 
@@ -96,11 +110,14 @@ void Slab::Release(void* slot, std::size_t size) noexcept {
   const bool isInline = address - inlineStart < kInlinePageSize;
   auto* page = reinterpret_cast<PageHeader*>(isInline ? inlineStart
                                                       : address & ~std::uintptr_t{PagePool::kPageSize - 1});
-  if (page->firstFree == 0) Link(sizeClass, page);
+  if (page->firstFree == 0) {
+    if (!isInline) Unlink(sizeClass.full, page);
+    Link(sizeClass.withFree, page);
+  }
   SetNextFree(static_cast<unsigned char*>(slot), page->firstFree);
   page->firstFree = static_cast<std::uint16_t>((address - reinterpret_cast<std::uintptr_t>(page)) / slotSize);
   if (--page->inUse == 0 && !isInline) {
-    Unlink(sizeClass, page);
+    Unlink(sizeClass.withFree, page);
     --pagesHeld_;
     PagePool::Instance().ReturnPage(page);
   }

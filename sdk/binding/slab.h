@@ -19,7 +19,8 @@ class Slab {
   Slab() noexcept = default;
   Slab(const Slab&) = delete;
   Slab& operator=(const Slab&) = delete;
-  // Returns the pages that still hold free slots to the pool. Every slot is expected back by now.
+  // Returns every pool page to the pool, whether or not its slots were released: a tree that dies
+  // whole drops its slab without releasing record by record.
   ~Slab();
 
   // A slot of at least size bytes (1 to 72), aligned to 8 when size is a multiple of 8. Null when size
@@ -44,13 +45,14 @@ class Slab {
 
   struct SizeClass {
     PageHeader* withFree = nullptr;  // pages that have a free slot, most recently freed into first
+    PageHeader* full = nullptr;      // pool pages without a free slot
     alignas(PageHeader) unsigned char inlinePage[kInlinePageSize];
   };
 
   static PageHeader* LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept;
   void LayOutClasses() noexcept;
-  static void Link(SizeClass& sizeClass, PageHeader* page) noexcept;
-  static void Unlink(SizeClass& sizeClass, PageHeader* page) noexcept;
+  static void Link(PageHeader*& list, PageHeader* page) noexcept;
+  static void Unlink(PageHeader*& list, PageHeader* page) noexcept;
 
   SizeClass classes_[kClassCount];
   bool laidOut_ = false;

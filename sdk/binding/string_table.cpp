@@ -10,6 +10,14 @@ StringRecord gEmptyRecord{HeapString(), 2166136261u, 0, nullptr};
 }  // namespace
 
 StringTable::~StringTable() {
+  for (std::size_t i = 0; size_ != 0 && i <= mask_; ++i) {
+    for (StringRecord* r = buckets_[i]; r != nullptr;) {
+      StringRecord* next = r->next;
+      r->~StringRecord();
+      --size_;
+      r = next;
+    }
+  }
   if (buckets_ != inlineBuckets_) HeapFree(buckets_);
 }
 
@@ -28,25 +36,28 @@ std::uint32_t StringTable::Hash(std::string_view text) noexcept {
 
 StringRecord* StringTable::Intern(std::string_view text) noexcept {
   if (text.empty()) return Empty();
-  return Intern(text, Hash(text));
+  StringRecord*& recent = recent_[RecentSlot(text)];
+  if (recent != nullptr && recent->View() == text) {
+    ++recent->references;
+    return recent;
+  }
+  bool seen = false;
+  StringRecord* record = Intern(text, Hash(text), &seen);
+  if (seen) recent = record;
+  return record;
 }
 
 StringRecord* StringTable::Intern(const StringRecord& record) noexcept {
   if (&record == Empty()) return Empty();
-  StringRecord* bucket = buckets_[record.hash & mask_];
-  for (StringRecord* r = bucket; r != nullptr; r = r->next) {
-    if (r == &record) {
-      ++r->references;
-      return r;
-    }
-  }
+  // A record of ours is found in the same walk as an equal text, so one walk serves both cases.
   return Intern(record.View(), record.hash);
 }
 
-StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash) noexcept {
+StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, bool* seen) noexcept {
   StringRecord*& bucket = buckets_[hash & mask_];
   for (StringRecord* r = bucket; r != nullptr; r = r->next) {
-    if (r->hash == hash && r->View() == text) {
+    if (r->hash == hash && (r->View().data() == text.data() || r->View() == text)) {
+      if (seen != nullptr) *seen = true;
       ++r->references;
       return r;
     }
@@ -61,12 +72,19 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash) noe
     return nullptr;
   }
   bucket = record;
-  if (++size_ > mask_ + 1) Grow();
+  if (++size_ > mask_ + 1) Grow((mask_ + 1) * 2);
   return record;
 }
 
-void StringTable::Grow() noexcept {
-  const std::size_t count = (mask_ + 1) * 2;
+void StringTable::Reserve(std::size_t count) noexcept {
+  std::size_t buckets = mask_ + 1;
+  while (buckets < count)
+    buckets *= 2;
+  if (buckets > mask_ + 1) Grow(buckets);
+}
+
+// Rehashes into count buckets, a power of two.
+void StringTable::Grow(std::size_t count) noexcept {
   auto** grown = static_cast<StringRecord**>(HeapAllocate(count * sizeof(StringRecord*)));
   if (grown == nullptr) return;  // longer chains until the next try; lookups stay correct
   for (std::size_t i = 0; i < count; ++i)
@@ -95,6 +113,8 @@ void StringTable::Release(StringRecord* record) noexcept {
     }
   }
   --size_;
+  StringRecord*& recent = recent_[RecentSlot(record->View())];
+  if (recent == record) recent = nullptr;
   record->~StringRecord();
   slab_.Release(record, sizeof(StringRecord));
 }

@@ -24,12 +24,17 @@ struct StringRecord {
 };
 
 // A hash set of records keyed by text: power-of-two buckets, 8 to start with, grown so that there are
-// never more records than buckets. Not synchronised.
+// never more records than buckets. In front of it, a small cache keyed by a few bytes and the length
+// answers the texts a document repeats (field names above all) without hashing them; a text enters it
+// when it is interned a second time, so texts that occur once do not push the repeated ones out. Not
+// synchronised.
 class StringTable {
  public:
   explicit StringTable(Slab& slab) noexcept : slab_(slab) {}
   StringTable(const StringTable&) = delete;
   StringTable& operator=(const StringTable&) = delete;
+  // Frees the texts of the records still held, but not their slots: the slab they live in goes with the
+  // table, so a tree that dies whole drops its strings without releasing them one by one.
   ~StringTable();
 
   // The record every empty text refers to. Shared by all tables of the process; never counted, never
@@ -49,21 +54,35 @@ class StringTable {
   // Drops one reference; the record is erased and freed when none is left. Nothing for Empty().
   void Release(StringRecord* record) noexcept;
 
+  // Room for count records without growing.
+  void Reserve(std::size_t count) noexcept;
+
   // Records held, the empty one not included.
   [[nodiscard]] std::size_t Size() const noexcept { return size_; }
   [[nodiscard]] std::size_t BucketCount() const noexcept { return mask_ + 1; }
 
  private:
-  StringRecord* Intern(std::string_view text, std::uint32_t hash) noexcept;
-  void Grow() noexcept;
+  // The record of the text, created when absent; seen tells whether it existed before.
+  StringRecord* Intern(std::string_view text, std::uint32_t hash, bool* seen = nullptr) noexcept;
+  void Grow(std::size_t count) noexcept;
 
   static constexpr std::size_t kInitialBuckets = 8;
+  static constexpr std::size_t kRecentBits = 6;
+
+  // REQUIRES: text is not empty.
+  [[nodiscard]] static std::size_t RecentSlot(std::string_view text) noexcept {
+    const auto byte = [text](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(text[i])}; };
+    const std::uint32_t key = (byte(0) << 16 | byte(text.size() / 2) << 8 | byte(text.size() - 1)) ^
+                              static_cast<std::uint32_t>(text.size() << 24);
+    return (key * 2654435769u) >> (32 - kRecentBits);
+  }
 
   Slab& slab_;
   StringRecord* inlineBuckets_[kInitialBuckets] = {};
   StringRecord** buckets_ = inlineBuckets_;
   std::size_t mask_ = kInitialBuckets - 1;
   std::size_t size_ = 0;
+  StringRecord* recent_[std::size_t{1} << kRecentBits] = {};
 };
 
 }  // namespace Quarn

@@ -6,6 +6,7 @@
 
 #include <rapidjson/error/en.h>
 
+#include <cmath>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -163,7 +164,13 @@ class TreeBuilder {
     Slot().SetUnsigned(value);
     return true;
   }
+  // The reader refuses most numbers beyond the range of a double, but lets some through as infinity
+  // ("1.8e308"); those are refused here alike.
   bool Double(double value) {
+    if (!std::isfinite(value)) {
+      stop_ = Stop::NumberTooBig;
+      return false;
+    }
     Slot().SetFloat(value);
     return true;
   }
@@ -188,8 +195,9 @@ class TreeBuilder {
     return true;
   }
 
-  // True when the reader stopped because a container would have been nested too deep.
-  [[nodiscard]] bool TooDeep() const { return tooDeep_; }
+  // Why the builder stopped the reader, if it did.
+  enum class Stop { None, TooDeep, NumberTooBig };
+  [[nodiscard]] Stop Stopped() const { return stop_; }
 
  private:
   // The reader counts an escaped NUL character into a string's length; the value ends before it.
@@ -206,7 +214,7 @@ class TreeBuilder {
 
   bool Open(BindingKind kind) {
     if (depth_ == kMaxNestingDepth) {
-      tooDeep_ = true;
+      stop_ = Stop::TooDeep;
       return false;
     }
     BindingProperty& container = Slot();
@@ -224,7 +232,7 @@ class TreeBuilder {
   // its parent gains nothing until it is closed.
   BindingProperty* open_[kMaxNestingDepth];
   std::size_t depth_ = 0;
-  bool tooDeep_ = false;
+  Stop stop_ = Stop::None;
 };
 
 template <class Source>
@@ -235,12 +243,15 @@ ConversionResult Decode(Source source) {
   JsonStackAllocator allocator;
   JsonReader reader(&allocator);
   const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseDefaultFlags>(source, builder);
-  if (builder.TooDeep()) {
+  if (builder.Stopped() == TreeBuilder::Stop::TooDeep) {
     // The reader reports the offset just past the bracket that opened one level too many.
     result.Fail(FormatString(kNestingTooDeepTemplate, kMaxNestingDepth, parsed.Offset() - 1));
   } else if (parsed.IsError()) {
-    result.Fail(
-        FormatString(kParseErrorTemplate, rapidjson::GetParseError_En(parsed.Code()), parsed.Offset()));
+    // A number the builder refused is reported at its start, as the reader reports its own.
+    const rapidjson::ParseErrorCode code = builder.Stopped() == TreeBuilder::Stop::NumberTooBig
+                                               ? rapidjson::kParseErrorNumberTooBig
+                                               : parsed.Code();
+    result.Fail(FormatString(kParseErrorTemplate, rapidjson::GetParseError_En(code), parsed.Offset()));
   } else if (root.AllocationFailed()) {
     result.Fail(kOutOfMemoryMessage);
   } else {

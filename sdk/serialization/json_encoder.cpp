@@ -17,6 +17,8 @@ namespace {
 
 // The most decimal places a float is written with: enough for every double's shortest form.
 constexpr int kMaxDecimalPlaces = 324;
+// The most capacity a thread's output buffer keeps between calls.
+constexpr std::size_t kRetainedBufferSize = std::size_t{1} << 20;
 // Pretty output indents each level by this many spaces.
 constexpr unsigned kIndentWidth = 4;
 
@@ -69,10 +71,10 @@ class JsonWriterVisitor final : public ValueVisitor {
   const TypeRegistry* registry_;
 };
 
-// Walks value into a fresh writer of the given kind over buffer; false when the walk was cut short.
+// Walks value into a fresh writer of the given kind over output; false when the walk was cut short.
 template <class Writer>
-bool WriteValue(const BindingProperty& value, const TypeRegistry* registry, JsonBuffer& buffer) {
-  Writer writer(buffer);
+bool WriteValue(const BindingProperty& value, const TypeRegistry* registry, JsonOutput& output) {
+  Writer writer(output);
   writer.SetMaxDecimalPlaces(kMaxDecimalPlaces);
   if constexpr (requires { writer.SetIndent(' ', kIndentWidth); }) writer.SetIndent(' ', kIndentWidth);
   JsonWriterVisitor<Writer> visitor(writer, registry);
@@ -97,14 +99,30 @@ std::string ReplaceLineFeeds(std::string_view text, std::string_view separator) 
 std::string EncodeJson(const BindingProperty& value, const TypeRegistry* registry,
                        std::string_view lineSeparator) {
   if (value.Kind() == BindingKind::Empty) return std::string();
-  JsonBuffer buffer;
+  // The thread's buffer keeps its capacity between calls unless it grew large; a nested call (none is
+  // expected) takes a buffer of its own.
+  thread_local std::string threadBuffer;
+  thread_local bool threadBufferInUse = false;
+  std::string ownBuffer;
+  std::string& buffer = threadBufferInUse ? ownBuffer : threadBuffer;
+  const bool usesThreadBuffer = !threadBufferInUse;
+  threadBufferInUse = true;
+  struct Release {
+    std::string& buffer;
+    bool usesThreadBuffer;
+    ~Release() {
+      if (!usesThreadBuffer) return;
+      if (buffer.size() > kRetainedBufferSize) std::string().swap(buffer);
+      threadBufferInUse = false;
+    }
+  } release{buffer, usesThreadBuffer};
+  JsonOutput output(buffer);
   const bool pretty = !lineSeparator.empty();
-  const bool complete = pretty ? WriteValue<JsonPrettyWriter>(value, registry, buffer)
-                               : WriteValue<JsonCompactWriter>(value, registry, buffer);
+  const bool complete = pretty ? WriteValue<JsonPrettyWriter>(value, registry, output)
+                               : WriteValue<JsonCompactWriter>(value, registry, output);
   if (!complete) return std::string();
-  const std::string_view text(buffer.GetString(), buffer.GetSize());
-  if (pretty && lineSeparator != "\n") return ReplaceLineFeeds(text, lineSeparator);
-  return std::string(text);
+  if (pretty && lineSeparator != "\n") return ReplaceLineFeeds(output.Text(), lineSeparator);
+  return std::string(output.Text());
 }
 
 }  // namespace Quarn

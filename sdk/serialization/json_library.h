@@ -1,10 +1,9 @@
-// The RapidJSON types behind the JSON encoder and decoder.
+// The RapidJSON types behind the JSON encoder and decoder, and the output the writers write to.
 //
-// RapidJSON 1.1.0 grows its internal stacks (the reader's string stack, the writer's level stack, the
-// string buffer) with a check that adds an offset to a null pointer on first use, which is undefined
-// behaviour. The SDK's types use their own allocator type, so that the stack's reserve step can be
-// replaced for exactly these types by one that compares sizes instead. Include this header before any
-// other RapidJSON header.
+// RapidJSON 1.1.0 grows its internal stacks (the reader's string stack, the writer's level stack) with a
+// check that adds an offset to a null pointer on first use, which is undefined behaviour. The SDK's types use
+// their own allocator type, so that the stack's reserve step can be replaced for exactly these types by one
+// that compares sizes instead. Include this header before any other RapidJSON header.
 
 #pragma once
 
@@ -12,10 +11,14 @@
 #include <rapidjson/internal/stack.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/reader.h>
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace Quarn {
 
@@ -23,12 +26,78 @@ namespace Quarn {
 // other user of RapidJSON.
 class JsonStackAllocator : public rapidjson::CrtAllocator {};
 
+// The writers' output: characters appended to a text buffer whose size runs ahead as capacity, doubling
+// when the writer asks for more room than is left. The buffer is the caller's, so that a thread can keep
+// one buffer's capacity from call to call. Writing goes through a cursor rather than the string, so that
+// the compiler can keep it in a register.
+class JsonOutput {
+ public:
+  using Ch = char;
+
+  explicit JsonOutput(std::string& buffer) : text_(buffer) {
+    if (text_.size() < kInitialSize) text_.resize(kInitialSize);
+    cursor_ = text_.data();
+    end_ = cursor_ + text_.size();
+  }
+  void Put(char c) {
+    if (cursor_ == end_) Grow(1);
+    *cursor_++ = c;
+  }
+  // Room for count more characters, which PutUnsafe then writes without checks.
+  void Reserve(std::size_t count) {
+    if (static_cast<std::size_t>(end_ - cursor_) < count) Grow(count);
+  }
+  void PutUnsafe(char c) { *cursor_++ = c; }
+  // count characters to write in place; Pop gives back what was not used.
+  char* Push(std::size_t count) {
+    Reserve(count);
+    char* at = cursor_;
+    cursor_ += count;
+    return at;
+  }
+  void Pop(std::size_t count) { cursor_ -= count; }
+  void Flush() {}
+  [[nodiscard]] std::string_view Text() const {
+    return {text_.data(), static_cast<std::size_t>(cursor_ - text_.data())};
+  }
+
+ private:
+  static constexpr std::size_t kInitialSize = 256;
+
+  void Grow(std::size_t count) {
+    const std::size_t length = static_cast<std::size_t>(cursor_ - text_.data());
+    text_.resize(std::max(text_.size() * 2, length + count));
+    cursor_ = text_.data() + length;
+    end_ = text_.data() + text_.size();
+  }
+
+  std::string& text_;
+  char* cursor_;
+  char* end_;
+};
+
+// Formats a number straight into output: room for the longest form, then the unused tail given back.
+template <std::size_t Longest, class Format>
+bool WriteNumber(JsonOutput& output, Format format) {
+  char* start = output.Push(Longest);
+  const char* end = format(start);
+  output.Pop(Longest - static_cast<std::size_t>(end - start));
+  return true;
+}
+
+// The writers' fast path for JsonOutput, found by argument-dependent lookup.
+inline void PutReserve(JsonOutput& output, std::size_t count) {
+  output.Reserve(count);
+}
+inline void PutUnsafe(JsonOutput& output, char c) {
+  output.PutUnsafe(c);
+}
+
 using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonStackAllocator>;
-using JsonBuffer = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, JsonStackAllocator>;
 using JsonCompactWriter =
-    rapidjson::Writer<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonStackAllocator>;
+    rapidjson::Writer<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonStackAllocator>;
 using JsonPrettyWriter =
-    rapidjson::PrettyWriter<JsonBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonStackAllocator>;
+    rapidjson::PrettyWriter<JsonOutput, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonStackAllocator>;
 
 // The writer's record of one open array or object, named so that its stack can be mended below.
 struct JsonWriterLevels : JsonCompactWriter {
@@ -39,7 +108,7 @@ struct JsonWriterLevels : JsonCompactWriter {
 
 namespace rapidjson::internal {
 
-// Room for count more characters (reader's strings, output buffer) or writer levels, without pointer
+// Room for count more characters of the reader's strings or count writer levels, without pointer
 // arithmetic on the null stack of a stack that has not allocated yet.
 template <>
 template <>
@@ -55,3 +124,29 @@ inline void Stack<Quarn::JsonStackAllocator>::Reserve<Quarn::JsonWriterLevels::L
 }
 
 }  // namespace rapidjson::internal
+
+namespace rapidjson {
+
+// Numbers are formatted in place, as RapidJSON does for its own string buffer, rather than character by
+// character. NaN and infinities never reach the writer.
+template <>
+inline bool Writer<Quarn::JsonOutput, UTF8<>, UTF8<>, Quarn::JsonStackAllocator>::WriteInt(int i) {
+  return Quarn::WriteNumber<11>(*os_, [i](char* at) { return internal::i32toa(i, at); });
+}
+template <>
+inline bool Writer<Quarn::JsonOutput, UTF8<>, UTF8<>, Quarn::JsonStackAllocator>::WriteInt64(std::int64_t i) {
+  return Quarn::WriteNumber<21>(*os_, [i](char* at) { return internal::i64toa(i, at); });
+}
+template <>
+inline bool Writer<Quarn::JsonOutput, UTF8<>, UTF8<>, Quarn::JsonStackAllocator>::WriteUint64(
+    std::uint64_t u) {
+  return Quarn::WriteNumber<20>(*os_, [u](char* at) { return internal::u64toa(u, at); });
+}
+template <>
+inline bool Writer<Quarn::JsonOutput, UTF8<>, UTF8<>, Quarn::JsonStackAllocator>::WriteDouble(double d) {
+  if (internal::Double(d).IsNanOrInf()) return false;
+  const int places = maxDecimalPlaces_;
+  return Quarn::WriteNumber<25>(*os_, [d, places](char* at) { return internal::dtoa(d, at, places); });
+}
+
+}  // namespace rapidjson

@@ -71,7 +71,8 @@ std::string Walk(const BindingProperty& value) {
   return visitor.text;
 }
 
-// A tree with every kind, texts long enough for heap buffers, and containers that grow.
+// A tree with every kind, texts long enough for heap buffers, containers that grow, and a structure
+// large enough to keep its name order in an index.
 void BuildSample(BindingProperty& root) {
   root.Field("name").SetString("a name longer than the inline capacity of a string");
   root.Field("flag").SetBool(true);
@@ -87,6 +88,9 @@ void BuildSample(BindingProperty& root) {
   }
   for (int i = 0; i < 20; ++i)
     root.Field("extra" + std::to_string(19 - i)).SetUnsigned(static_cast<unsigned>(i));
+  BindingProperty& wide = root.Field("wide");
+  for (int i = 0; i < 300; ++i)
+    wide.Field("w" + std::to_string(i * 37 % 300)).SetSigned(i);
 }
 
 TEST(BindingPropertyTest, FreshValueIsAnEmptyRootWithoutStorage) {
@@ -184,6 +188,36 @@ TEST(BindingPropertyTest, ManyFieldsInAnyOrderStayFindable) {
   }
   for (const std::string& name : names)
     EXPECT_EQ(std::as_const(value).Field(name).GetString(""), name);
+}
+
+TEST(BindingPropertyTest, WideStructureFilledInRandomOrder) {
+  constexpr std::size_t kFields = 200000;
+  BindingProperty value;
+  std::vector<std::string> names(kFields);
+  for (std::size_t i = 0; i < kFields; ++i)
+    names[i] = "k" + std::to_string(i * 7919 % kFields);
+  for (std::size_t i = 0; i < kFields; ++i)
+    value.Field(names[i]).SetSigned(static_cast<std::int64_t>(i));
+  for (std::size_t i = 0; i < kFields; i += 1000)
+    value.Field(names[i]);  // present already: nothing added
+  ASSERT_EQ(value.Count(), kFields);
+  ASSERT_FALSE(value.AllocationFailed());
+  const BindingProperty copy = value;
+  for (const BindingProperty* tree : {static_cast<const BindingProperty*>(&value), &copy}) {
+    std::string previous;
+    std::size_t seen = 0;
+    for (const auto& [name, field] : tree->Fields()) {
+      ASSERT_LT(previous, name);
+      ASSERT_EQ(names[static_cast<std::size_t>(field.GetSigned(-1))], name);
+      previous = std::string(name);
+      ++seen;
+    }
+    EXPECT_EQ(seen, kFields);
+    for (std::size_t i = 0; i < kFields; ++i)
+      ASSERT_EQ(tree->Field(names[i]).GetSigned(-1), static_cast<std::int64_t>(i)) << names[i];
+    EXPECT_FALSE(tree->HasField("k"));
+    EXPECT_FALSE(tree->HasField("k999999"));
+  }
 }
 
 TEST(BindingPropertyTest, WritingAccessorsConvertAndReadingOnesDoNot) {

@@ -47,6 +47,22 @@ TEST(PagePoolTest, BlockIsUnmappedOnceAllItsPagesAreBack) {
   EXPECT_EQ(HeapBytesInUse(), bytesBefore);
 }
 
+TEST(PagePoolTest, PagesReturnedTogetherUnmapEachBlockOnce) {
+  PagePool& pool = PagePool::Instance();
+  const PagePool::Usage before = pool.ReadUsage();
+  const MemoryStats statsBefore = ReadMemoryStats();
+  std::vector<void*> pages;
+  for (std::size_t i = 0; i < before.freePages + 5 * PagePool::kPagesPerBlock; ++i)
+    pages.push_back(pool.TakePage());
+  const std::size_t mapped = pool.ReadUsage().blocks - before.blocks;
+  pool.ReturnPages(pages.data(), pages.size());
+  const MemoryStats stats = ReadMemoryStats();
+  EXPECT_EQ(pool.ReadUsage().blocks, before.blocks);
+  EXPECT_EQ(stats.bytesAllocated - statsBefore.bytesAllocated, stats.bytesFreed - statsBefore.bytesFreed);
+  EXPECT_EQ(stats.allocationCount - statsBefore.allocationCount, stats.freeCount - statsBefore.freeCount);
+  EXPECT_GE(stats.freeCount - statsBefore.freeCount, mapped) << "each unmapped block counts once";
+}
+
 TEST(PagePoolTest, RefusedBlockGivesNoPage) {
   PagePool& pool = PagePool::Instance();
   const PagePool::Usage before = pool.ReadUsage();

@@ -40,6 +40,32 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
   EXPECT_EQ(table.Size(), 0u);
 }
 
+// Texts that share length and end bytes compete for the cache of repeated texts; a record freed while
+// cached must not be handed out again.
+TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
+  Slab slab;
+  StringTable table(slab);
+  const std::string texts[] = {"axc", "ayc", "azc", "a long text kept on the heap, number one",
+                               "a long text kept on the heap, number two"};
+  std::vector<StringRecord*> records;
+  for (int round = 0; round < 3; ++round)
+    for (const std::string& text : texts)
+      records.push_back(table.Intern(text));
+  for (std::size_t i = 0; i < records.size(); ++i)
+    ASSERT_EQ(records[i]->View(), texts[i % std::size(texts)]);
+  EXPECT_EQ(table.Size(), std::size(texts));
+  for (StringRecord* record : records)
+    table.Release(record);
+  EXPECT_EQ(table.Size(), 0u);
+  for (const std::string& text : texts) {
+    StringRecord* again = table.Intern(text);
+    EXPECT_EQ(again->View(), text);
+    EXPECT_EQ(again->references, 1u);
+    table.Release(again);
+  }
+  EXPECT_EQ(table.Size(), 0u);
+}
+
 TEST(StringTableTest, InterningARecordOfAnotherTableCopiesIt) {
   Slab slabA, slabB;
   StringTable a(slabA), b(slabB);

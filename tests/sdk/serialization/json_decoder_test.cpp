@@ -94,6 +94,8 @@ TEST(JsonDecoderTest, RefusesMalformedText) {
       {"1e", "Error: Miss exponent in number. at offset 2."},
       {"1e999999999", "Error: Number too big to be stored in double. at offset 0."},
       {"[0, 1e309]", "Error: Number too big to be stored in double. at offset 4."},
+      {"[0,1.8e308]", "Error: Number too big to be stored in double. at offset 3."},
+      {"571.7976931348623157e308", "Error: Number too big to be stored in double. at offset 0."},
       {std::string("\"ab\0c\"", 6), "Error: Missing a closing quotation mark in string. at offset 3."},
       {"\"a\x01\"", "Error: Invalid escape character in string. at offset 2."},
       {R"("\x")", "Error: Invalid escape character in string. at offset 1."},

@@ -1,0 +1,491 @@
+#include "host/host_core.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+#include "host/event_name.h"
+#include "host/host_value_codec.h"
+
+namespace GoxHost {
+namespace {
+
+// Deliveries in one drain before the host decides that events keep producing events.
+constexpr std::size_t kMaxDeliveriesPerDrain = 100000;
+
+constexpr const char* kOutsideLifetime = "HostApi.%s called outside Initialize..Shutdown";
+constexpr const char* kNullArgument = "HostApi.%s called with a null %s";
+constexpr const char* kWrongHandle = "HostApi.%s called with host handle %" PRIu32 " instead of %" PRIu32;
+constexpr const char* kBadPayload = "HostApi.sendEvent payload of %s: %s";
+constexpr const char* kBadRequest = "HostApi.request: %s";
+constexpr const char* kUnbalancedEnd = "HostApi.endWait without an open wait";
+constexpr const char* kOpenWaits = "%u waits still open when the call returned";
+constexpr const char* kLeftRegistered = "listener still registered at shutdown: %s";
+constexpr const char* kEventStorm = "events kept producing events; delivery stopped";
+constexpr const char* kWrongThread = "events delivered off the plugin thread were held back";
+constexpr const char* kNoEndpoint = "the module has no endpoint %s %s";
+constexpr const char* kNotLoaded = "no module is loaded";
+constexpr const char* kThrown = "HostApi.%s: the host threw: %s";
+constexpr const char* kNoTransport = "no transport installed";
+constexpr const char* kBadExternalRequest = "HostApi.externalRequest record has a null %s";
+
+const char* const kEventTypeNames[] = {"Create", "Update", "Delete"};
+
+template <class... Arguments>
+std::string Format(const char* format, Arguments... arguments) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, format, arguments...);
+  return buffer;
+}
+
+}  // namespace
+
+// The plain functions of the HostApi table: each recovers its HostCore from the table's address and
+// keeps every exception on the host's side.
+struct HostApiEntries {
+  static HostCore* Core(const HostApi* api) {
+    return api == nullptr ? nullptr : reinterpret_cast<const HostCore::ApiBinding*>(api)->core;
+  }
+
+  template <class Body>
+  static void Guard(const HostApi* api, const char* entry, Body body) {
+    HostCore* core = Core(api);
+    if (core == nullptr) return;
+    try {
+      if (core->CheckOpen(entry)) body(*core);
+    } catch (const std::exception& error) {
+      core->Problem(Format(kThrown, entry, error.what()));
+    } catch (...) {
+      core->Problem(Format(kThrown, entry, "?"));
+    }
+  }
+
+  static void Request(const HostApi* api, PluginResponse* response, const PluginRequest* request) {
+    Guard(api, "request", [&](HostCore& core) { core.HandleRequest(response, request); });
+  }
+  static void ExternalRequest(const HostApi* api, PluginExternalResponse* response,
+                              const PluginExternalRequest* request) {
+    Guard(api, "externalRequest", [&](HostCore& core) { core.HandleExternalRequest(response, request); });
+  }
+  static void SendEvent(const HostApi* api, const PluginEventRecord* event) {
+    Guard(api, "sendEvent", [&](HostCore& core) { core.HandleSendEvent(event); });
+  }
+  static void RegisterEvent(const HostApi* api, const char* name, uint32_t hostHandle,
+                            PluginEventCallback callback, void* context, uint32_t flag) {
+    Guard(api, "registerEvent",
+          [&](HostCore& core) { core.HandleRegisterEvent(name, hostHandle, callback, context, flag); });
+  }
+  static void UnregisterEvent(const HostApi* api, const char* name, uint32_t hostHandle) {
+    Guard(api, "unregisterEvent", [&](HostCore& core) { core.HandleUnregisterEvent(name, hostHandle); });
+  }
+  static void Reserved5(const HostApi* api, uint32_t a, uint32_t b, uint32_t c, double d, uint32_t e) {
+    Guard(api, "reserved5", [&](HostCore& core) {
+      core.Record("reserved5", Format("%" PRIu32 " %" PRIu32 " %" PRIu32 " %g %" PRIu32, a, b, c, d, e));
+    });
+  }
+  static void Yield(const HostApi* api) {
+    Guard(api, "yield", [&](HostCore& core) { core.HandleYield(); });
+  }
+  static void BeginWait(const HostApi* api, const char* label, uint32_t flag) {
+    Guard(api, "beginWait", [&](HostCore& core) { core.HandleBeginWait(label, flag); });
+  }
+  static void EndWait(const HostApi* api) {
+    Guard(api, "endWait", [&](HostCore& core) { core.HandleEndWait(); });
+  }
+  static void Log(const HostApi* api, int32_t level, const char* message) {
+    Guard(api, "log", [&](HostCore& core) { core.HandleLog(level, message); });
+  }
+};
+
+HostCore::HostCore(HostOptions options)
+    : options_(options),
+      binding_{HostApi{&HostApiEntries::Request, &HostApiEntries::ExternalRequest, &HostApiEntries::SendEvent,
+                       &HostApiEntries::RegisterEvent, &HostApiEntries::UnregisterEvent,
+                       &HostApiEntries::Reserved5, &HostApiEntries::Yield, &HostApiEntries::BeginWait,
+                       &HostApiEntries::EndWait, &HostApiEntries::Log},
+               this},
+      context_{&binding_.table, options.hostHandle},
+      pluginThread_(std::this_thread::get_id()),
+      serviceProxy_(
+          options.hostHandle,
+          [this](const std::string& name, const JsonValue& payload) {
+            events_.Queue(QueuedEvent{name, payload});
+          },
+          [this](const std::string& name, const JsonValue& payload) {
+            ++depth_;
+            events_.DeliverNow(QueuedEvent{name, payload});
+            --depth_;
+          }) {
+  AttachObserver(this);
+  router_.AddProvider(
+      {kServiceProxyUuidPath, kHttpMethodPost, false},
+      [this](const ProviderRequest& request) { return serviceProxy_.HandleUuidRequest(request); });
+  router_.AddProvider(
+      {kServiceProxyMethodPath, kHttpMethodPost, false},
+      [this](const ProviderRequest& request) { return serviceProxy_.HandleMethodRequest(request); });
+}
+
+HostCore::~HostCore() {
+  Shutdown();
+  DetachObserver(this);
+}
+
+// ---- Loading ----
+
+LoadStatus HostCore::Load(const std::string& libraryPath) {
+  Shutdown();
+  if (!library_.Open(libraryPath)) {
+    loadError_ = library_.Error();
+    return LoadStatus::kNoLibrary;
+  }
+  const LoadStatus status = FinishLoad(library_.Entry());
+  if (status != LoadStatus::kLoaded) library_.Close();
+  return status;
+}
+
+LoadStatus HostCore::Load(PluginLoadEntry entry) {
+  Shutdown();
+  if (entry == nullptr) {
+    loadError_ = kNotLoaded;
+    return LoadStatus::kNoLibrary;
+  }
+  return FinishLoad(entry);
+}
+
+LoadStatus HostCore::FinishLoad(PluginLoadEntry entry) {
+  loadError_.clear();
+  pluginThread_ = std::this_thread::get_id();
+  ++depth_;
+  handshake_ = PerformHandshake(entry, options_.version);
+  --depth_;
+  if (!handshake_.Loaded()) return LoadStatus::kRefused;
+  api_ = handshake_.record.api;
+  plugin_ = handshake_.record.plugin;
+  description_ = ReadApiDescription(handshake_.record.description);
+  for (const std::string& problem : description_.problems)
+    Problem(problem);
+  return LoadStatus::kLoaded;
+}
+
+bool HostCore::Initialize() {
+  if (!IsLoaded() || api_->Initialize == nullptr) {
+    Problem(kNotLoaded);
+    return false;
+  }
+  apiOpen_ = true;
+  ++depth_;
+  const bool started = api_->Initialize(plugin_, &context_) != 0;
+  --depth_;
+  AfterTopLevelCall();
+  return started;
+}
+
+MemoryStats HostCore::GetMemoryStats() {
+  MemoryStats stats{};
+  if (!IsLoaded() || api_->GetMemoryStats == nullptr) {
+    Problem(kNotLoaded);
+    return stats;
+  }
+  ++depth_;
+  api_->GetMemoryStats(plugin_, &stats);
+  --depth_;
+  AfterTopLevelCall();
+  return stats;
+}
+
+void HostCore::Shutdown() {
+  if (IsLoaded() && api_->Shutdown != nullptr) {
+    ++depth_;
+    api_->Shutdown(plugin_);
+    --depth_;
+  }
+  apiOpen_ = false;
+  for (const std::string& name : events_.RegisteredNames())
+    Problem(Format(kLeftRegistered, name.c_str()));
+  events_.ClearListeners();
+  description_ = ApiDescription{};
+  handshake_ = Handshake{};
+  api_ = nullptr;
+  plugin_ = nullptr;
+  library_.Close();
+}
+
+// ---- Calls ----
+
+CallResponse HostCore::Call(const EndpointInfo& endpoint, const CallRequest& request) {
+  ++depth_;
+  CallResponse response = CallEndpoint(endpoint, request);
+  --depth_;
+  AfterTopLevelCall();
+  return response;
+}
+
+CallResponse HostCore::Call(std::string_view pathTemplate, std::uint32_t method, const CallRequest& request) {
+  if (const EndpointInfo* endpoint = description_.FindEndpoint(pathTemplate, method))
+    return Call(*endpoint, request);
+  CallResponse missing;
+  missing.problems.push_back(
+      Format(kNoEndpoint, MethodName(method).c_str(), std::string(pathTemplate).c_str()));
+  return missing;
+}
+
+void HostCore::AfterTopLevelCall() {
+  if (depth_ == 0 && waitDepth_ != 0) Problem(Format(kOpenWaits, waitDepth_));
+  if (depth_ == 0 && apiOpen_) DeliverPendingEvents();
+}
+
+// ---- Resources and events ----
+
+void HostCore::SetResource(const std::string& path, JsonValue value) {
+  router_.SetResource(path, std::move(value));
+}
+
+void HostCore::PublishResource(const std::string& path, JsonValue value,
+                               std::optional<ResourceEventType> type) {
+  const bool existed = router_.SetResource(path, value);
+  const ResourceEventType kind =
+      type.value_or(existed ? ResourceEventType::kUpdate : ResourceEventType::kCreate);
+  JsonValue payload;
+  JsonDocument& document = payload.Edit();
+  auto& allocator = document.GetAllocator();
+  document.SetObject();
+  document.AddMember("uri", rapidjson::Value(path.c_str(), allocator), allocator);
+  document.AddMember("eventType", rapidjson::StringRef(kEventTypeNames[static_cast<int>(kind)]), allocator);
+  rapidjson::Value data;
+  CopyJson(value.Get(), data, allocator);
+  document.AddMember("data", data, allocator);
+  QueueEvent(ResourceEventName(path), std::move(payload));
+}
+
+void HostCore::DeleteResource(const std::string& path) {
+  router_.EraseResource(path);
+  PublishResource(path, JsonValue{}, ResourceEventType::kDelete);
+  router_.EraseResource(path);
+}
+
+void HostCore::QueueEvent(const std::string& name, JsonValue payload) {
+  events_.Queue(QueuedEvent{name, std::move(payload)});
+}
+
+std::size_t HostCore::DeliverPendingEvents() {
+  if (std::this_thread::get_id() != pluginThread_) {
+    Problem(kWrongThread);
+    return 0;
+  }
+  ++depth_;
+  const std::size_t delivered = events_.Deliver(kMaxDeliveriesPerDrain);
+  --depth_;
+  if (delivered == kMaxDeliveriesPerDrain && events_.PendingCount() > 0) Problem(kEventStorm);
+  return delivered;
+}
+
+// Keeps the tree in step with the resource events the module publishes, so that a GET reads what the
+// module announced.
+void HostCore::ApplyResourceEvent(const JsonValue& payload) {
+  const rapidjson::Value& event = payload.Get();
+  if (!event.IsObject()) return;
+  if (!event.HasMember("uri") || !event["uri"].IsString() || !event.HasMember("eventType")) return;
+  const rapidjson::Value& type = event["eventType"];
+  const bool deleted = (type.IsString() && std::string_view(type.GetString()) == kEventTypeNames[2]) ||
+                       (type.IsInt() && type.GetInt() == 2);
+  std::string path = event["uri"].GetString();
+  if (!path.starts_with('/')) path.insert(0, "/");
+  if (deleted) {
+    router_.EraseResource(path);
+    return;
+  }
+  router_.SetResource(path, event.HasMember("data") ? JsonValue(event["data"]) : JsonValue{});
+}
+
+// ---- HostApi entries ----
+
+bool HostCore::CheckOpen(std::string_view entry) {
+  if (apiOpen_) return true;
+  Problem(Format(kOutsideLifetime, std::string(entry).c_str()));
+  return entry == "log";
+}
+
+void HostCore::HandleRequest(PluginResponse* response, const PluginRequest* request) {
+  if (response == nullptr || request == nullptr) {
+    Problem(Format(kNullArgument, "request", response == nullptr ? "response" : "request"));
+    return;
+  }
+  ProviderRequest parsed;
+  const std::optional<std::string> error = ReadRequest(*request, parsed);
+  Record("request", MethodName(parsed.method, parsed.customMethod) + " " + parsed.path + " (" +
+                        std::to_string(parsed.positional.size() + parsed.named.size()) + " parameters)");
+  if (error) {
+    Problem(Format(kBadRequest, error->c_str()));
+    FillResponse(*response, ProviderAnswer::Error(400, *error), this);
+    return;
+  }
+  if (parsed.hostHandle != options_.hostHandle)
+    Problem(Format(kWrongHandle, "request", parsed.hostHandle, options_.hostHandle));
+  FillResponse(*response, router_.Route(parsed), this);
+}
+
+void HostCore::HandleExternalRequest(PluginExternalResponse* response, const PluginExternalRequest* request) {
+  if (response == nullptr || request == nullptr) {
+    Problem(Format(kNullArgument, "externalRequest", response == nullptr ? "response" : "request"));
+    return;
+  }
+  ExternalCall call;
+  call.method = request->method;
+  call.value = request->value;
+  call.flag = request->flag;
+  std::optional<std::string> broken;
+  if (request->url == nullptr) broken = "url";
+  if (request->headerCount > 0 && request->headers == nullptr) broken = "header array";
+  if (request->bodyLength > 0 && request->body == nullptr) broken = "body";
+  for (std::uint32_t i = 0; !broken && i < request->headerCount; ++i) {
+    const char* name = request->headers[2 * i];
+    const char* value = request->headers[2 * i + 1];
+    if (name == nullptr || value == nullptr) {
+      broken = "header text";
+    } else {
+      call.headers.emplace_back(name, value);
+    }
+  }
+  if (!broken) {
+    call.url = request->url;
+    if (request->bodyLength > 0)
+      call.body.assign(static_cast<const char*>(request->body), request->bodyLength);
+  }
+  Record("externalRequest", MethodName(call.method) + " " + call.url);
+  if (broken) {
+    Problem(Format(kBadExternalRequest, broken->c_str()));
+    FillExternalResponse(*response, ExternalResult{-1, 0, {}, Format(kBadExternalRequest, broken->c_str())},
+                         this);
+    return;
+  }
+  const ExternalResult result = transport_ ? transport_->Send(call) : ExternalResult{-1, 0, {}, kNoTransport};
+  FillExternalResponse(*response, result, this);
+}
+
+void HostCore::HandleSendEvent(const PluginEventRecord* event) {
+  if (event == nullptr || event->name == nullptr) {
+    Problem(Format(kNullArgument, "sendEvent", event == nullptr ? "event" : "event name"));
+    return;
+  }
+  const std::string name = event->name;
+  Record("sendEvent", name);
+  HostValueReading payload = FromHostValue(event->payload);
+  if (!payload.value) {
+    Problem(Format(kBadPayload, name.c_str(), payload.error.c_str()));
+    return;
+  }
+  sentEvents_.push_back(SentEvent{name, *payload.value, event->flag});
+  if (name.starts_with("OnJsonApiEvent")) ApplyResourceEvent(*payload.value);
+  events_.Queue(QueuedEvent{name, std::move(*payload.value)});
+}
+
+void HostCore::HandleRegisterEvent(const char* name, std::uint32_t hostHandle, PluginEventCallback callback,
+                                   void* context, std::uint32_t flag) {
+  if (name == nullptr || callback == nullptr) {
+    Problem(Format(kNullArgument, "registerEvent", name == nullptr ? "name" : "callback"));
+    return;
+  }
+  Record("registerEvent", std::string(name) + " flag " + std::to_string(flag));
+  if (hostHandle != options_.hostHandle)
+    Problem(Format(kWrongHandle, "registerEvent", hostHandle, options_.hostHandle));
+  events_.Register(name, hostHandle, PluginListener{callback, context, flag});
+}
+
+void HostCore::HandleUnregisterEvent(const char* name, std::uint32_t hostHandle) {
+  if (name == nullptr) {
+    Problem(Format(kNullArgument, "unregisterEvent", "name"));
+    return;
+  }
+  Record("unregisterEvent", name);
+  if (hostHandle != options_.hostHandle)
+    Problem(Format(kWrongHandle, "unregisterEvent", hostHandle, options_.hostHandle));
+  events_.Unregister(name, hostHandle);
+}
+
+void HostCore::HandleYield() {
+  Record("yield", {});
+  ++yieldCount_;
+  waits_.push_back(WaitRecord{WaitRecord::Kind::kYield, {}, waitDepth_});
+  const std::vector<std::function<void()>> hooks = yieldHooks_;
+  for (const auto& hook : hooks)
+    hook();
+  serviceProxy_.OnYield();
+  // Only what is queued now: events that these deliveries queue wait for the next yield.
+  ++depth_;
+  events_.Deliver(events_.PendingCount());
+  --depth_;
+}
+
+void HostCore::HandleBeginWait(const char* label, std::uint32_t flag) {
+  const std::string text = label != nullptr ? label : "";
+  if (label == nullptr) Problem(Format(kNullArgument, "beginWait", "label"));
+  Record("beginWait", text + (flag != 0 ? " flag " + std::to_string(flag) : ""));
+  waits_.push_back(WaitRecord{WaitRecord::Kind::kBegin, text, ++waitDepth_});
+}
+
+void HostCore::HandleEndWait() {
+  Record("endWait", {});
+  if (waitDepth_ == 0) {
+    Problem(kUnbalancedEnd);
+    return;
+  }
+  waits_.push_back(WaitRecord{WaitRecord::Kind::kEnd, {}, --waitDepth_});
+}
+
+void HostCore::HandleLog(std::int32_t level, const char* message) {
+  const std::string text = message != nullptr ? message : "";
+  if (message == nullptr) Problem(Format(kNullArgument, "log", "message"));
+  Record("log", std::to_string(level) + ": " + text);
+  {
+    std::lock_guard lock(recordMutex_);
+    logLines_.push_back(LogLine{level, text});
+  }
+  if (options_.echoLog) std::fprintf(stderr, "[module %d] %s\n", level, text.c_str());
+}
+
+// ---- Records ----
+
+void HostCore::Record(std::string_view entry, std::string summary) {
+  std::lock_guard lock(recordMutex_);
+  calls_.push_back(CallRecord{std::string(entry), std::move(summary)});
+}
+
+void HostCore::Problem(std::string message) {
+  std::lock_guard lock(recordMutex_);
+  problems_.push_back(std::move(message));
+}
+
+std::vector<CallRecord> HostCore::Calls() const {
+  std::lock_guard lock(recordMutex_);
+  return calls_;
+}
+
+std::vector<std::string> HostCore::CallEntries() const {
+  std::lock_guard lock(recordMutex_);
+  std::vector<std::string> entries;
+  for (const CallRecord& call : calls_)
+    entries.push_back(call.entry);
+  return entries;
+}
+
+std::vector<LogLine> HostCore::LogLines() const {
+  std::lock_guard lock(recordMutex_);
+  return logLines_;
+}
+
+std::vector<std::string> HostCore::Problems() const {
+  std::lock_guard lock(recordMutex_);
+  return problems_;
+}
+
+void HostCore::ClearRecords() {
+  std::lock_guard lock(recordMutex_);
+  calls_.clear();
+  logLines_.clear();
+  problems_.clear();
+  waits_.clear();
+  sentEvents_.clear();
+}
+
+}  // namespace GoxHost

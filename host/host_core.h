@@ -1,0 +1,274 @@
+// HostCore: a small, real host core that loads a gox-loadouts module and drives it, for tests.
+//
+// Overview
+//   The host core is the process that loads a module, owns the resource tree, routes events and does
+//   the network access. HostCore is a stand-in for it that tests drive from the plugin thread (the
+//   thread that loads the module):
+//   - loading: dlopen a module (or take its entry function directly), the registration handshake with
+//     a chosen host plugin-API version, Initialize, GetMemoryStats, Shutdown, dlclose;
+//   - the API description, read into plain structures (Description()), and calls on the module's
+//     endpoints (Call);
+//   - HostApi, all ten entries: requests on a resource tree of JSON values and on providers standing in
+//     for other plugins (with scriptable streamed answers), outside requests through a pluggable
+//     transport, events routed through a queue, yields, waits and the log;
+//   - a service-proxy stand-in that answers service-proxy requests later, as events;
+//   - records of everything the module did (Calls, SentEvents, Waits, LogLines) and of every rule it
+//     broke (Problems), for the tests to inspect.
+//
+//   Events reach listeners only through the queue, and the queue is drained only on the plugin thread:
+//   after each top-level call into the module, inside HostApi.yield, and by DeliverPendingEvents. So a
+//   module that awaits something is re-entered by events inside its yields, as under the real host.
+//
+//   Resource events carry the payload structure {uri, eventType, data}; eventType is sent as the
+//   enumerator's name text, "Create", "Update" or "Delete".
+//
+// Example
+//   GoxHost::HostCore host;                                   // host plugin-API version 18.0.0
+//   host.SetResource("/gox-login/v1/session", GoxHost::JsonValue::Parse(R"({"puuid":"p-1"})").value());
+//   host.SetService([](const GoxHost::ServiceCall& call) {
+//     GoxHost::ServiceAnswer answer;
+//     answer.payload = "{}";
+//     answer.delayYields = 2;                                 // answered during the second yield
+//     return answer;
+//   });
+//   if (host.Load("build/default/libgox_loadouts.so") != GoxHost::LoadStatus::kLoaded) return;
+//   if (!host.Initialize()) return;                           // the module subscribes and reads
+//   host.PublishResource("/gox-gameflow/v1/session",
+//   GoxHost::JsonValue::Parse(R"({"phase":"Lobby"})").value()); host.DeliverPendingEvents(); // the module
+//   sees the Create event GoxHost::CallRequest request; request.method = kHttpMethodGet; request.path =
+//   "/gox-loadouts/v2/items/7/A"; GoxHost::CallResponse items =
+//   host.Call("/gox-loadouts/v2/items/{id}/{inventoryType}", kHttpMethodGet, request);
+//   EXPECT_EQ(items.status, 200);
+//   host.Shutdown();                                          // Shutdown, then dlclose
+//   EXPECT_TRUE(host.Problems().empty());
+
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "host/api_description.h"
+#include "host/endpoint_call.h"
+#include "host/event_router.h"
+#include "host/external_transport.h"
+#include "host/json_value.h"
+#include "host/plugin_loader.h"
+#include "host/request_router.h"
+#include "host/response_records.h"
+#include "host/service_proxy.h"
+#include "plugin/plugin_abi.h"
+
+namespace GoxHost {
+
+struct HostOptions {
+  HostVersion version;                    // sent in the handshake; 18.0.0 by default
+  std::uint32_t hostHandle = 0x48535431;  // handed to the module in HostContext
+  bool echoLog = false;                   // also write the module's log lines to standard error
+};
+
+enum class LoadStatus {
+  kLoaded,     // the entry returned 0 and filled the record
+  kRefused,    // the entry refused (see LastHandshake())
+  kNoLibrary,  // the library or its entry could not be found (see LoadError())
+};
+
+// One call of the module into the host: a HostApi entry ("request", "externalRequest", "sendEvent",
+// "registerEvent", "unregisterEvent", "reserved5", "yield", "beginWait", "endWait", "log") or a function
+// of a record the host filled ("stream.read", "stream.close", "response.release",
+// "externalResponse.release"), with a short summary of its arguments.
+struct CallRecord {
+  std::string entry;
+  std::string summary;
+};
+
+// One step of the module's waits; depth is the number of open waits after the step.
+struct WaitRecord {
+  enum class Kind { kBegin, kYield, kEnd };
+  Kind kind = Kind::kYield;
+  std::string label;  // of kBegin
+  std::uint32_t depth = 0;
+};
+
+struct LogLine {
+  std::int32_t level = 0;
+  std::string message;
+};
+
+// An event the module sent, with its payload read as JSON.
+struct SentEvent {
+  std::string name;
+  JsonValue payload;
+  std::uint32_t flag = 0;
+};
+
+enum class ResourceEventType { kCreate, kUpdate, kDelete };
+
+class HostCore : private RecordObserver {
+ public:
+  explicit HostCore(HostOptions options = {});
+  HostCore(const HostCore&) = delete;
+  HostCore& operator=(const HostCore&) = delete;
+  // Shuts the module down and closes its library when that has not happened yet.
+  ~HostCore() override;
+
+  // ---- Loading ----
+
+  // Opens the library and performs the handshake with its entry. A module still loaded is shut down
+  // first.
+  [[nodiscard]] LoadStatus Load(const std::string& libraryPath);
+  // Performs the handshake with an entry linked into the process.
+  [[nodiscard]] LoadStatus Load(PluginLoadEntry entry);
+  [[nodiscard]] const Handshake& LastHandshake() const { return handshake_; }
+  [[nodiscard]] const std::string& LoadError() const { return loadError_; }
+  // The module's API description, read at load; empty when nothing is loaded.
+  [[nodiscard]] const ApiDescription& Description() const { return description_; }
+
+  // Calls PluginApi.Initialize with the host's HostContext and returns its answer; then delivers the
+  // events queued meanwhile. REQUIRES: a module is loaded.
+  [[nodiscard]] bool Initialize();
+  [[nodiscard]] MemoryStats GetMemoryStats();
+  // Calls PluginApi.Shutdown (when a module is loaded) and closes the library. Listeners the module
+  // left registered are dropped and reported as problems.
+  void Shutdown();
+  [[nodiscard]] bool IsLoaded() const { return handshake_.Loaded() && plugin_ != nullptr; }
+
+  // ---- Calls on the module's endpoints ----
+
+  // Calls the endpoint and then delivers pending events.
+  [[nodiscard]] CallResponse Call(const EndpointInfo& endpoint, const CallRequest& request);
+  // The same for the endpoint of that path template and method; a missing endpoint gives a response
+  // with status 0 and one problem.
+  [[nodiscard]] CallResponse Call(std::string_view pathTemplate, std::uint32_t method,
+                                  const CallRequest& request);
+
+  // ---- Resource tree and providers ----
+
+  // Stores a value without announcing it.
+  void SetResource(const std::string& path, JsonValue value);
+  // Stores a value and queues its change event (Create for a new path, Update otherwise, unless
+  // `type` says otherwise).
+  void PublishResource(const std::string& path, JsonValue value, std::optional<ResourceEventType> type = {});
+  // Removes a value and queues its Delete event (data null).
+  void DeleteResource(const std::string& path);
+  [[nodiscard]] const JsonValue* Resource(const std::string& path) const {
+    return router_.FindResource(path);
+  }
+  // Serves requests on other paths or methods, standing in for another plugin.
+  void AddProvider(ProviderRoute route, Provider provider) {
+    router_.AddProvider(std::move(route), std::move(provider));
+  }
+
+  // ---- Events ----
+
+  // Queues an event for the listeners of `name`.
+  void QueueEvent(const std::string& name, JsonValue payload);
+  // Delivers queued events (and the events their delivery queues) until the queue is empty; returns
+  // how many were delivered. Only on the plugin thread; elsewhere it delivers nothing and records a
+  // problem.
+  std::size_t DeliverPendingEvents();
+  // Lets the test see every delivered event of that name.
+  void Observe(const std::string& name, HostListener listener) { events_.Observe(name, std::move(listener)); }
+  [[nodiscard]] const EventRouter& Events() const { return events_; }
+  [[nodiscard]] const std::vector<SentEvent>& SentEvents() const { return sentEvents_; }
+
+  // ---- Other plugins and the outside ----
+
+  void SetService(ServiceFunction service) { serviceProxy_.SetService(std::move(service)); }
+  [[nodiscard]] const ServiceProxyStandIn& ServiceProxy() const { return serviceProxy_; }
+  // Without a transport every outside request fails with result -1.
+  void SetTransport(std::shared_ptr<ExternalTransport> transport) { transport_ = std::move(transport); }
+
+  // Runs `hook` at every yield, before the queue is drained.
+  void AddYieldHook(std::function<void()> hook) { yieldHooks_.push_back(std::move(hook)); }
+  [[nodiscard]] std::uint64_t YieldCount() const { return yieldCount_; }
+
+  // ---- Records ----
+
+  [[nodiscard]] std::vector<CallRecord> Calls() const;
+  // The entries of Calls() alone, in order.
+  [[nodiscard]] std::vector<std::string> CallEntries() const;
+  [[nodiscard]] const std::vector<WaitRecord>& Waits() const { return waits_; }
+  [[nodiscard]] std::vector<LogLine> LogLines() const;
+  // Every rule the module broke, and every host call outside Initialize..Shutdown.
+  [[nodiscard]] std::vector<std::string> Problems() const;
+  // Forgets calls, waits, log lines, sent events and problems.
+  void ClearRecords();
+  // Records filled for the module and not released by it yet.
+  [[nodiscard]] std::size_t OutstandingResponses() const { return OutstandingRecords(this); }
+
+  [[nodiscard]] const HostContext& Context() const { return context_; }
+
+ private:
+  friend struct HostApiEntries;
+
+  // The table handed to the module, followed by its owner: the entries recover the HostCore from the
+  // table's address.
+  struct ApiBinding {
+    HostApi table;
+    HostCore* core;
+  };
+
+  void OnRecordCall(std::string_view entry, std::string summary) override {
+    Record(entry, std::move(summary));
+  }
+  void OnRecordProblem(std::string message) override { Problem(std::move(message)); }
+
+  LoadStatus FinishLoad(PluginLoadEntry entry);
+  void Record(std::string_view entry, std::string summary);
+  void Problem(std::string message);
+  bool CheckOpen(std::string_view entry);
+  void Drain(std::size_t limit);
+  void AfterTopLevelCall();
+  void ApplyResourceEvent(const JsonValue& payload);
+
+  // HostApi entries.
+  void HandleRequest(PluginResponse* response, const PluginRequest* request);
+  void HandleExternalRequest(PluginExternalResponse* response, const PluginExternalRequest* request);
+  void HandleSendEvent(const PluginEventRecord* event);
+  void HandleRegisterEvent(const char* name, std::uint32_t hostHandle, PluginEventCallback callback,
+                           void* context, std::uint32_t flag);
+  void HandleUnregisterEvent(const char* name, std::uint32_t hostHandle);
+  void HandleYield();
+  void HandleBeginWait(const char* label, std::uint32_t flag);
+  void HandleEndWait();
+  void HandleLog(std::int32_t level, const char* message);
+
+  HostOptions options_;
+  ApiBinding binding_;
+  HostContext context_;
+  PluginLibrary library_;
+  Handshake handshake_;
+  std::string loadError_;
+  ApiDescription description_;
+  const PluginApi* api_ = nullptr;
+  void* plugin_ = nullptr;
+  std::atomic<bool> apiOpen_ = false;  // HostApi may be called: from Initialize until Shutdown returns
+  int depth_ = 0;                      // calls into the module in progress
+  std::thread::id pluginThread_;
+
+  RequestRouter router_;
+  EventRouter events_;
+  ServiceProxyStandIn serviceProxy_;
+  std::shared_ptr<ExternalTransport> transport_;
+  std::vector<std::function<void()>> yieldHooks_;
+  std::uint64_t yieldCount_ = 0;
+
+  mutable std::mutex recordMutex_;  // calls, log lines and problems: log may come from any thread
+  std::vector<CallRecord> calls_;
+  std::vector<LogLine> logLines_;
+  std::vector<std::string> problems_;
+  std::vector<WaitRecord> waits_;
+  std::uint32_t waitDepth_ = 0;
+  std::vector<SentEvent> sentEvents_;
+};
+
+}  // namespace GoxHost

@@ -1,0 +1,62 @@
+// Loading a module: opening its shared library and the registration handshake with its entry.
+
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "plugin/plugin_abi.h"
+
+namespace GoxHost {
+
+// The name of the entry every gox-loadouts module exports.
+inline constexpr const char* kModuleEntryName = "load_gox_loadouts";
+
+// A plugin-API version as the host sends it.
+struct HostVersion {
+  std::uint32_t major = 18;
+  std::uint32_t minor = 0;
+  std::uint32_t patch = 0;
+};
+
+// An open shared library; closes it when destroyed.
+class PluginLibrary {
+ public:
+  PluginLibrary() = default;
+  PluginLibrary(const PluginLibrary&) = delete;
+  PluginLibrary& operator=(const PluginLibrary&) = delete;
+  PluginLibrary(PluginLibrary&& other) noexcept;
+  PluginLibrary& operator=(PluginLibrary&& other) noexcept;
+  ~PluginLibrary() { Close(); }
+
+  // Opens the library at `path` and looks up kModuleEntryName; on failure returns false and Error()
+  // tells why (the loader's own text).
+  [[nodiscard]] bool Open(const std::string& path);
+  void Close();
+
+  [[nodiscard]] PluginLoadEntry Entry() const { return entry_; }
+  [[nodiscard]] const std::string& Error() const { return error_; }
+
+ private:
+  void* handle_ = nullptr;
+  PluginLoadEntry entry_ = nullptr;
+  std::string error_;
+};
+
+// The outcome of the handshake.
+struct Handshake {
+  std::uint32_t returned = 0;   // the entry's return value
+  PluginRegistration sent{};    // the record as the host filled it before the call
+  PluginRegistration record{};  // the record as the entry left it
+  // The entry returned 0 and filled the table, the plugin object and the description.
+  [[nodiscard]] bool Loaded() const {
+    return returned == 0 && record.api != nullptr && record.plugin != nullptr;
+  }
+  // The record is byte for byte what the host wrote.
+  [[nodiscard]] bool RecordUnchanged() const;
+};
+
+// Fills words 0 to 2 with `version` and the rest with zero, calls `entry` and returns what it did.
+[[nodiscard]] Handshake PerformHandshake(PluginLoadEntry entry, HostVersion version);
+
+}  // namespace GoxHost

@@ -1,0 +1,43 @@
+#include "host/plugin_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/host_core.h"
+
+namespace GoxHost {
+namespace {
+
+// The built module opens, answers the handshake and closes, twice in one process.
+TEST(PluginLoaderTest, OpensAndClosesTheModuleTwice) {
+  for (int round = 0; round < 2; ++round) {
+    HostCore host;
+    const LoadStatus status = host.Load(GOX_MODULE_PATH);
+    ASSERT_NE(status, LoadStatus::kNoLibrary) << host.LoadError();
+    if (status == LoadStatus::kRefused) {
+      EXPECT_TRUE(host.LastHandshake().RecordUnchanged());
+    }
+    host.Shutdown();
+  }
+}
+
+TEST(PluginLoaderTest, NamesWhatCouldNotBeOpened) {
+  struct Case {
+    const char* path;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"/nonexistent/libgox_nothing.so", "libgox_nothing.so"},
+      {"libm.so.6", "no entry named load_gox_loadouts"},
+  };
+  for (const Case& c : cases) {
+    PluginLibrary library;
+    EXPECT_FALSE(library.Open(c.path));
+    EXPECT_NE(library.Error().find(c.error), std::string::npos) << library.Error();
+    EXPECT_EQ(library.Entry(), nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace GoxHost
