@@ -6,6 +6,7 @@
 
 #include "sdk/binding/host_value_conversion.h"
 #include "sdk/host/resource_paths.h"
+#include "sdk/host/telemetry_sender.h"
 
 namespace Quarn {
 namespace {
@@ -25,6 +26,8 @@ MaybeType<BindingProperty> PayloadOf(const PluginEventRecord& event) {
 }
 
 }  // namespace
+
+AppModule::AppModule() = default;
 
 AppModule::~AppModule() = default;
 
@@ -70,6 +73,7 @@ void AppModule::UnregisterAll() {
     HostUnregisterEvent(name.c_str(), hostHandle_);
   eventHandlers_.clear();
   ClearListeners();
+  serviceProxy_.Clear();
 }
 
 void AppModule::RegisterEventHandler(std::string_view name, EventHandler handler, std::uint32_t flag) {
@@ -139,29 +143,48 @@ MaybeType<> AppModule::SendResourceEvent(std::string_view name, const PluginReso
   return {};
 }
 
-MaybeType<BindingProperty> AppModule::ReadResource(std::string_view path) {
-  const std::string target(path);
-  PluginRequest request{};
-  request.method = kHttpMethodGet;
-  request.path = target.c_str();
-  request.handleOrRequestId = hostHandle_;
-  PluginResponse response{};
-  HostRequest(&response, &request);
-  MaybeType<BindingProperty> result = BindingProperty();
-  if (response.error != nullptr) {
-    result = Failure(response.status, response.error);
-  } else {
-    HostValueError error{};
-    BindingProperty body;
-    if (FromHost(error, body, response.body, kPayloadName)) {
-      result = std::move(body);
-    } else {
-      result = Failure(error.message != nullptr ? error.message : "");
-      ReleaseHostValueError(error);
-    }
-  }
-  if (response.release != nullptr) response.release(&response);
-  return result;
+MaybeType<> AppModule::SendRequestWithFields(std::uint32_t method, std::string_view path,
+                                             const RequestFields& fields) {
+  return Quarn::SendRequestWithFields(*this, *registry_, method, path, fields);
+}
+
+ExternalResponse AppModule::SendExternalRequest(const ExternalRequest& request) {
+  return Quarn::SendExternalRequest(*this, request, userAgent_);
+}
+
+void AppModule::RegisterServiceProxyHandlers() {
+  // Each handler reads the answer record and hands it to the tables under its key.
+  const auto handler = [this](auto arrive) {
+    return [this, arrive](const BindingProperty& payload) {
+      PluginServiceProxyResponse answer;
+      ConversionResult result;
+      ToNative(result, answer, payload, kPayloadName, *registry_);
+      if (!result.Ok()) {
+        Trace("%s: Couldn't convert service proxy answer: %s", logName_.c_str(),
+              std::string(result.Message()).c_str());
+        return;
+      }
+      arrive(std::move(answer));
+    };
+  };
+  RegisterEventHandler(kServiceProxyUuidEvent, handler([this](PluginServiceProxyResponse answer) {
+                         serviceProxy_.Arrive(answer.uuid, std::move(answer));
+                       }),
+                       kServiceProxyEventFlag);
+  RegisterEventHandler(kServiceProxyMethodEvent, handler([this](PluginServiceProxyResponse answer) {
+                         const std::string key = ServiceProxyKey(answer.serviceName, answer.methodName);
+                         serviceProxy_.Arrive(key, std::move(answer));
+                       }),
+                       kServiceProxyEventFlag);
+  RegisterEventHandler(kServiceProxyAsyncEvent, handler([this](PluginServiceProxyResponse answer) {
+                         serviceProxy_.ArriveAsync(ServiceProxyKey(answer.serviceName, answer.methodName),
+                                                   answer);
+                       }),
+                       kServiceProxyEventFlag);
+}
+
+void AppModule::CreateTelemetrySender() {
+  telemetry_ = std::make_unique<TelemetrySender>(*this);
 }
 
 }  // namespace Quarn

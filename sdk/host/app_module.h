@@ -29,11 +29,16 @@
 #include "sdk/binding/native_converters.h"
 #include "sdk/binding/type_registry.h"
 #include "sdk/host/bridge_types.h"
+#include "sdk/host/host_requests.h"
 #include "sdk/host/resource_listener_registry.h"
 #include "sdk/host/resource_paths.h"
+#include "sdk/host/service_proxy_requests.h"
+#include "sdk/host/service_proxy_tables.h"
 #include "sdk/host/trace_hook.h"
 
 namespace Quarn {
+
+class TelemetrySender;
 
 // A resource event handed to a plugin callback, with the data converted to the listener's type (value
 // default-constructed for Delete).
@@ -53,7 +58,7 @@ class AppModule : public ResourceListenerRegistry {
   static constexpr std::uint32_t kResourceEventFlag = 0;
   static constexpr std::uint32_t kServiceProxyEventFlag = 1;
 
-  AppModule() = default;
+  AppModule();
 
   // Slots 0 and 1: reference-counted host registration of the event that announces the path's changes.
   // The first Subscribe of an event name registers it with the host core; the Unsubscribe that brings
@@ -104,6 +109,37 @@ class AppModule : public ResourceListenerRegistry {
   // Sends event under the event name of its uri and, when name differs, again under name.
   MaybeType<> SendResourceEvent(std::string_view name, const PluginResourceEvent& event, std::uint32_t flag);
 
+  // Sends method on path through the host core with positional parameters and converts the answer to
+  // T (void for no answer value); see SendRequest in sdk/host/host_requests.h.
+  template <class T = void, class... Parameters>
+  MaybeType<T> SendRequest(std::uint32_t method, std::string_view path, const Parameters&... parameters) {
+    return Quarn::SendRequest<T>(*this, *registry_, method, path, parameters...);
+  }
+
+  // Sends method on path with one named parameter per field; no answer value.
+  MaybeType<> SendRequestWithFields(std::uint32_t method, std::string_view path, const RequestFields& fields);
+
+  // Sends an HTTP request to an outside server with the plugin's user agent (unless the request names
+  // one).
+  [[nodiscard]] ExternalResponse SendExternalRequest(const ExternalRequest& request);
+
+  // Asks service for method with payload; the future holds the answer converted to R, or the Failure.
+  // A non-empty answerMethod makes it a method request answered under "service.answerMethod". Fails at
+  // once with "Finalizing" once Shutdown began. See sdk/host/service_proxy_requests.h.
+  template <class T, class R>
+  [[nodiscard]] std::future<MaybeType<R>> CallServiceProxy(std::string_view service, std::string_view method,
+                                                           const T& payload, std::string_view answerMethod,
+                                                           std::string_view extra) {
+    return Quarn::CallServiceProxy<T, R>(*this, Finalizing(), *registry_, service, method, payload,
+                                         answerMethod, extra);
+  }
+
+  // A uuid request awaited at once: the answer converted to R, or the Failure.
+  template <class T, class R>
+  MaybeType<R> CallServiceProxyAndWait(std::string_view service, std::string_view method, const T& payload) {
+    return Await<R>(CallServiceProxy<T, R>(service, method, payload, {}, {}));
+  }
+
   // Waits for future, yielding to the host core between polls (see Await in sdk/async/await.h).
   template <class T>
   MaybeType<T> Await(std::future<MaybeType<T>> future) {
@@ -117,6 +153,9 @@ class AppModule : public ResourceListenerRegistry {
   [[nodiscard]] std::uint32_t HostHandle() const { return hostHandle_; }
   [[nodiscard]] const std::string& LogName() const { return logName_; }
   [[nodiscard]] bool Finalizing() const { return finalizing_ != 0; }
+  [[nodiscard]] ServiceProxyTables& ServiceProxy() { return serviceProxy_; }
+  // The telemetry sender; null before Initialize.
+  [[nodiscard]] TelemetrySender* Telemetry() const { return telemetry_.get(); }
 
   // The number of Subscribe calls on path's event name not yet matched by Unsubscribe.
   [[nodiscard]] std::int32_t SubscriptionCount(std::string_view path) const;
@@ -126,8 +165,11 @@ class AppModule : public ResourceListenerRegistry {
   static void ResourceEventCallback(const PluginEventRecord* event);
   static void ServiceProxyEventCallback(const PluginEventRecord* event);
 
-  // Reads the resource at path with a GET through HostRequest; fails when the host answers an error.
-  MaybeType<BindingProperty> ReadResource(std::string_view path);
+  // Registers the three service-proxy answer events (uuid, method, async) with flag 1, in that order.
+  void RegisterServiceProxyHandlers();
+
+  // Creates the telemetry sender, replacing an earlier one.
+  void CreateTelemetrySender();
 
   TypeRegistry* registry_ = nullptr;
   AppModule* self_ = nullptr;
@@ -141,6 +183,8 @@ class AppModule : public ResourceListenerRegistry {
 
   std::unordered_map<std::string, std::shared_ptr<EventHandler>> eventHandlers_;
   std::unordered_map<std::string, std::int32_t> subscriptionCounts_;
+  ServiceProxyTables serviceProxy_{logName_};
+  std::unique_ptr<TelemetrySender> telemetry_;
 };
 
 template <class T>
@@ -165,7 +209,7 @@ void AppModule::AddResourceListener(std::string_view path,
   const bool exact = StoreListener(path, std::move(listener));
   Subscribe(path);
   if (!exact) return;
-  MaybeType<BindingProperty> current = ReadResource(path);
+  MaybeType<BindingProperty> current = SendRequest<BindingProperty>(kHttpMethodGet, path);
   if (current.HasFailure()) return;
   PluginResourceEvent created;
   created.uri = std::string(path);

@@ -121,6 +121,8 @@ bool PluginBase::Start(const HostContext* context) {
   userAgent_ = BuildUserAgent(hostVersion_, identity_.shortName);
   hostHandle_ = context->hostHandle;
   logName_ = identity_.shortName;
+  CreateTelemetrySender();
+  RegisterServiceProxyHandlers();
   return OnInitialize();
 }
 
