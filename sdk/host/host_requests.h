@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -115,15 +116,19 @@ template <class T, class... Parameters>
 [[nodiscard]] MaybeType<T> SendRequest(AppModule& module, const TypeRegistry& registry, std::uint32_t method,
                                        std::string_view path, const Parameters&... parameters) {
   RequestDetail::ParameterList list;
-  std::string error;
-  const auto add = [&](const auto& parameter) {
-    if (!error.empty()) return;
+  std::optional<std::string> error;
+  [[maybe_unused]] const auto add = [&](const auto& parameter) {
+    if (error) return;
     ConversionResult converted;
     ToProperty(converted, parameter, registry);
-    error = converted.Ok() ? list.Add(converted.Value(), registry) : std::string(converted.Message());
+    if (!converted.Ok()) {
+      error = std::string(converted.Message());
+    } else if (std::string refused = list.Add(converted.Value(), registry); !refused.empty()) {
+      error = std::move(refused);
+    }
   };
   (add(parameters), ...);
-  if (!error.empty()) return RequestDetail::NotSent(method, path, error);
+  if (error) return RequestDetail::NotSent(method, path, *error);
 
   MaybeType<BindingProperty> body = RequestDetail::Exchange(module, method, path, list, !std::is_void_v<T>);
   if constexpr (std::is_void_v<T>) {
