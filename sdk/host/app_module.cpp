@@ -164,19 +164,18 @@ void AppModule::RegisterServiceProxyHandlers() {
               std::string(result.Message()).c_str());
         return;
       }
-      arrive(std::move(answer));
+      arrive(answer);
     };
   };
-  RegisterEventHandler(kServiceProxyUuidEvent, handler([this](PluginServiceProxyResponse answer) {
-                         serviceProxy_.Arrive(answer.uuid, std::move(answer));
+  using Answer = const PluginServiceProxyResponse&;
+  RegisterEventHandler(kServiceProxyUuidEvent,
+                       handler([this](Answer answer) { serviceProxy_.Arrive(answer.uuid, answer); }),
+                       kServiceProxyEventFlag);
+  RegisterEventHandler(kServiceProxyMethodEvent, handler([this](Answer answer) {
+                         serviceProxy_.Arrive(ServiceProxyKey(answer.serviceName, answer.methodName), answer);
                        }),
                        kServiceProxyEventFlag);
-  RegisterEventHandler(kServiceProxyMethodEvent, handler([this](PluginServiceProxyResponse answer) {
-                         const std::string key = ServiceProxyKey(answer.serviceName, answer.methodName);
-                         serviceProxy_.Arrive(key, std::move(answer));
-                       }),
-                       kServiceProxyEventFlag);
-  RegisterEventHandler(kServiceProxyAsyncEvent, handler([this](PluginServiceProxyResponse answer) {
+  RegisterEventHandler(kServiceProxyAsyncEvent, handler([this](Answer answer) {
                          serviceProxy_.ArriveAsync(ServiceProxyKey(answer.serviceName, answer.methodName),
                                                    answer);
                        }),

@@ -33,10 +33,10 @@ bool ServiceProxyTables::Start(const std::string& key, Completion completion) {
   return true;
 }
 
-void ServiceProxyTables::Arrive(const std::string& key, PluginServiceProxyResponse answer) {
+void ServiceProxyTables::Arrive(const std::string& key, const PluginServiceProxyResponse& answer) {
   {
     std::lock_guard lock(mutex_);
-    arrived_.insert_or_assign(key, std::move(answer));
+    arrived_.insert_or_assign(key, answer);
   }
   std::lock_guard lock(mutex_);
   MatchLocked();

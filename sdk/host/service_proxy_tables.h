@@ -41,7 +41,7 @@ class ServiceProxyTables {
   [[nodiscard]] bool Start(const std::string& key, Completion completion);
 
   // Keeps answer under key (replacing an earlier unmatched one) and delivers it when a request waits.
-  void Arrive(const std::string& key, PluginServiceProxyResponse answer);
+  void Arrive(const std::string& key, const PluginServiceProxyResponse& answer);
 
   // Calls the async handler registered for key, or logs at level 2 that there is none.
   void ArriveAsync(const std::string& key, const PluginServiceProxyResponse& answer);
