@@ -37,7 +37,8 @@ std::string MethodName(std::uint32_t method) {
 // data follows; closes the stream in every case.
 MaybeType<std::string> ReadStream(AppModule& module, const PluginResponse& response) {
   std::string text;
-  text.reserve(std::min(response.expectedLength, kMaxStreamReservation));
+  const std::uint32_t expected = response.expectedLength;  // packed: read by value
+  text.reserve(std::min(expected, kMaxStreamReservation));
   MaybeType<std::string> result = std::string();
   char buffer[kStreamChunkSize];
   for (;;) {
@@ -180,9 +181,9 @@ ExternalResponse SendExternalRequest(AppModule& module, const ExternalRequest& r
 
   const std::string label = FormatString(kExternalLabel, MethodText(request.method), request.url);
   ExternalResponse response;
-  response.result = std::ranges::find(kExternalResultKept, answer.result) != std::end(kExternalResultKept)
-                        ? answer.result
-                        : 1;
+  const std::int32_t result = answer.result;  // packed: read by value
+  response.result =
+      std::ranges::find(kExternalResultKept, result) != std::end(kExternalResultKept) ? result : 1;
   if (response.result != 0) {
     if (answer.body != nullptr)
       response.message.assign(static_cast<const char*>(answer.body), answer.bodyLength);

@@ -4,6 +4,7 @@
 
 #include "sdk/binding/module_heap.h"
 #include "sdk/diagnostics/assertion_report.h"
+#include "sdk/diagnostics/logger.h"
 #include "sdk/diagnostics/message_format.h"
 #include "sdk/endpoints/function_names.h"
 #include "sdk/host/bridge_types.h"
@@ -32,7 +33,11 @@ bool IsCompatible(const ApiVersion& host, const ApiVersion& plugin) {
   return host.patch >= plugin.patch;
 }
 
+// The plugin holds the module's logger for its whole life: the logger is created on first use and
+// destroyed by its last user's release, so without this hold a module unloaded after Shutdown would leave
+// its logger (and the lines of its load) behind.
 PluginBase::PluginBase() {
+  GetLoggerApi()->acquire();
   ownRegistry_.Initialize();
 }
 
@@ -40,6 +45,7 @@ PluginBase::~PluginBase() {
   // The log target holds the host table, which is valid only until Shutdown returns.
   logTarget_.reset();
   ownRegistry_.Clear();
+  GetLoggerApi()->release();
 }
 
 void PluginBase::HostRequest(PluginResponse* response, const PluginRequest* request) {
