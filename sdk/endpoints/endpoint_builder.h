@@ -66,8 +66,8 @@ class EndpointBuilder {
 // Registers the endpoint for method and pathTemplate in registry, named MakeFunctionName(method,
 // pathTemplate), with handler; its parameters and result descriptor come from the handler. Then sets
 // path and method and appends tags (the registering plugin's). A malformed template registers nothing.
-[[nodiscard]] EndpointBuilder RegisterEndpoint(TypeRegistry& registry, std::span<const std::string> tags,
-                                               std::uint32_t method, std::string_view pathTemplate,
-                                               std::unique_ptr<EndpointHandler> handler);
+EndpointBuilder RegisterEndpoint(TypeRegistry& registry, std::span<const std::string> tags,
+                                 std::uint32_t method, std::string_view pathTemplate,
+                                 std::unique_ptr<EndpointHandler> handler);
 
 }  // namespace Quarn

@@ -195,7 +195,7 @@ class TypedHandler final : public EndpointHandler {
   void InvokeWith(CallStatus& status, std::span<BindingProperty> arguments, std::index_sequence<I...>) {
     std::tuple<std::decay_t<Params>...> natives;
     ConversionResult converted;
-    const auto convert = [&](auto& native, std::size_t index) {
+    [[maybe_unused]] const auto convert = [&](auto& native, std::size_t index) {
       if (!converted.Ok()) return;
       const BindingProperty& input =
           index < arguments.size() ? arguments[index] : BindingProperty::EmptyValue();
