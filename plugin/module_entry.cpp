@@ -1,15 +1,13 @@
-// The module's single exported entry. The host core calls it once with the address of its registration
-// record; until the plugin object and its load sequence exist, the entry refuses to load and leaves the
-// record untouched, which the host core reads as "not loaded".
+// The module's single exported entry: the host core calls it once with the address of its registration
+// record, and gets back the plugin object, its function table, its short name and its API description,
+// or a non-zero answer with the record untouched when the plugin refuses to load.
 
 #include <cstdint>
 
+#include "loadouts/loadouts_plugin.h"
 #include "plugin/plugin_abi.h"
 
-// Declared with the record type of PluginLoadEntry: a host calls it through that pointer type, and a
-// call through a pointer of another function type is undefined.
 extern "C" __attribute__((visibility("default"))) std::uint32_t load_gox_loadouts(
     PluginRegistration* registration) {
-  (void)registration;
-  return 1;
+  return Quarn::LoadPlugin<Quarn::LoadoutsPlugin>(registration, "gox-loadouts");
 }

@@ -1,0 +1,190 @@
+#include "sdk/host/app_module.h"
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "sdk/binding/host_value_conversion.h"
+#include "sdk/host/resource_paths.h"
+#include "sdk/host/telemetry_sender.h"
+
+namespace Quarn {
+namespace {
+
+constexpr const char* kPayloadName = "<result>";
+
+// The payload of an event record as a value; the failure text when it cannot be converted.
+MaybeType<BindingProperty> PayloadOf(const PluginEventRecord& event) {
+  BindingProperty payload;
+  HostValueError error{};
+  if (!FromHost(error, payload, event.payload, kPayloadName)) {
+    std::string message = error.message != nullptr ? error.message : "";
+    ReleaseHostValueError(error);
+    return Failure(std::move(message));
+  }
+  return payload;
+}
+
+}  // namespace
+
+AppModule::AppModule() = default;
+
+AppModule::~AppModule() = default;
+
+void AppModule::Subscribe(std::string_view path) {
+  const std::string name = EventNameOfPath(path);
+  if (++subscriptionCounts_[name] != 1) return;
+  Trace("%s: Subscribing to event: %s", logName_.c_str(), name.c_str());
+  RegisterEventHandler(
+      name,
+      [this](const BindingProperty& payload) {
+        PluginResourceEvent event;
+        ConversionResult result;
+        ToNative(result, event, payload, kPayloadName, *registry_);
+        if (!result.Ok()) return;
+        DispatchToListeners(event);
+      },
+      kResourceEventFlag);
+}
+
+void AppModule::Unsubscribe(std::string_view path) {
+  const std::string name = EventNameOfPath(path);
+  const auto found = subscriptionCounts_.find(name);
+  if (found == subscriptionCounts_.end() || found->second <= 0) return;
+  if (--found->second != 0) return;
+  HostUnregisterEvent(name.c_str(), hostHandle_);
+  eventHandlers_.erase(name);
+  Trace("%s: Unsubscribing to event: %s", logName_.c_str(), name.c_str());
+}
+
+std::int32_t AppModule::SubscriptionCount(std::string_view path) const {
+  const auto found = subscriptionCounts_.find(EventNameOfPath(path));
+  return found == subscriptionCounts_.end() ? 0 : found->second;
+}
+
+void AppModule::UnregisterAll() {
+  // Names are collected first: unregistering may deliver nothing, but a handler table that changes
+  // under the walk would.
+  std::vector<std::string> names;
+  names.reserve(eventHandlers_.size());
+  for (const auto& entry : eventHandlers_)
+    names.push_back(entry.first);
+  for (const std::string& name : names)
+    HostUnregisterEvent(name.c_str(), hostHandle_);
+  eventHandlers_.clear();
+  ClearListeners();
+  serviceProxy_.Clear();
+}
+
+void AppModule::RegisterEventHandler(std::string_view name, EventHandler handler, std::uint32_t flag) {
+  const std::string key(name);
+  eventHandlers_[key] = std::make_shared<EventHandler>(std::move(handler));
+  PluginEventCallback callback = flag == kServiceProxyEventFlag ? &AppModule::ServiceProxyEventCallback
+                                                                : &AppModule::ResourceEventCallback;
+  HostRegisterEvent(key.c_str(), hostHandle_, callback, this, flag);
+}
+
+void AppModule::ResourceEventCallback(const PluginEventRecord* event) {
+  if (event == nullptr || event->context == nullptr) return;
+  static_cast<AppModule*>(event->context)->DeliverEvent(event);
+}
+
+void AppModule::ServiceProxyEventCallback(const PluginEventRecord* event) {
+  if (event == nullptr || event->context == nullptr) return;
+  static_cast<AppModule*>(event->context)->DeliverEvent(event);
+}
+
+void AppModule::DeliverEvent(const PluginEventRecord* event) {
+  // Events that arrive once shutdown began find the tables emptied or about to be; they are dropped.
+  if (finalizing_ != 0 || event->name == nullptr) return;
+  const auto found = eventHandlers_.find(event->name);
+  if (found == eventHandlers_.end()) return;
+  // The handler is held while it runs, so that it may replace or remove its own registration.
+  const std::shared_ptr<EventHandler> handler = found->second;
+  MaybeType<BindingProperty> payload = PayloadOf(*event);
+  if (payload.HasFailure()) {
+    Trace("%s: Couldn't convert payload %s for event %s: %s", logName_.c_str(), "", event->name,
+          payload.GetFailure().Message().c_str());
+    return;
+  }
+  Trace("%s: Handling event %s", logName_.c_str(), event->name);
+  if (handler && *handler) (*handler)(payload.Value());
+}
+
+MaybeType<> AppModule::PublishResourceDeletion(std::string_view path) {
+  PluginResourceEvent event;
+  event.uri = std::string(path);
+  event.eventType = PluginResourceEventType::Delete;
+  return SendResourceEvent(kResourceEventName, event, 0);
+}
+
+MaybeType<> AppModule::SendResourceEvent(std::string_view name, const PluginResourceEvent& event,
+                                         std::uint32_t flag) {
+  ConversionResult converted;
+  ToProperty(converted, event, *registry_);
+  if (!converted.Ok()) return FailureOf(converted);
+  const std::string derived = EventNameOfPath(event.uri);
+  Trace("%s: Sending event: %s", logName_.c_str(), derived.c_str());
+
+  PluginEventRecord record{};
+  if (!ToHost(record.payload, converted.Value(), registry_)) {
+    ReleaseHostValue(record.payload);
+    return Failure("Couldn't convert the event to a host value");
+  }
+  record.name = derived.c_str();
+  record.flag = flag;
+  HostSendEvent(&record);
+  if (name != derived) {
+    const std::string second(name);
+    record.name = second.c_str();
+    HostSendEvent(&record);
+  }
+  ReleaseHostValue(record.payload);
+  return {};
+}
+
+MaybeType<> AppModule::SendRequestWithFields(std::uint32_t method, std::string_view path,
+                                             const RequestFields& fields) {
+  return Quarn::SendRequestWithFields(*this, *registry_, method, path, fields);
+}
+
+ExternalResponse AppModule::SendExternalRequest(const ExternalRequest& request) {
+  return Quarn::SendExternalRequest(*this, request, userAgent_);
+}
+
+void AppModule::RegisterServiceProxyHandlers() {
+  // Each handler reads the answer record and hands it to the tables under its key.
+  const auto handler = [this](auto arrive) {
+    return [this, arrive](const BindingProperty& payload) {
+      PluginServiceProxyResponse answer;
+      ConversionResult result;
+      ToNative(result, answer, payload, kPayloadName, *registry_);
+      if (!result.Ok()) {
+        Trace("%s: Couldn't convert service proxy answer: %s", logName_.c_str(),
+              std::string(result.Message()).c_str());
+        return;
+      }
+      arrive(std::move(answer));
+    };
+  };
+  RegisterEventHandler(kServiceProxyUuidEvent, handler([this](PluginServiceProxyResponse answer) {
+                         serviceProxy_.Arrive(answer.uuid, std::move(answer));
+                       }),
+                       kServiceProxyEventFlag);
+  RegisterEventHandler(kServiceProxyMethodEvent, handler([this](PluginServiceProxyResponse answer) {
+                         const std::string key = ServiceProxyKey(answer.serviceName, answer.methodName);
+                         serviceProxy_.Arrive(key, std::move(answer));
+                       }),
+                       kServiceProxyEventFlag);
+  RegisterEventHandler(kServiceProxyAsyncEvent, handler([this](PluginServiceProxyResponse answer) {
+                         serviceProxy_.ArriveAsync(ServiceProxyKey(answer.serviceName, answer.methodName),
+                                                   answer);
+                       }),
+                       kServiceProxyEventFlag);
+}
+
+void AppModule::CreateTelemetrySender() {
+  telemetry_ = std::make_unique<TelemetrySender>(*this);
+}
+
+}  // namespace Quarn
