@@ -1,5 +1,6 @@
 #include "sdk/endpoints/route.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -72,22 +73,43 @@ bool RoutePattern::Match(std::string_view path, std::vector<std::string_view>& c
   if (literal) return path == text;
 
   // feasible[i * width + p]: pieces i.. can match path[p..] to its end. Filled from the last piece back,
-  // each row from the end of the path back, so no step recurses.
+  // each row from the end of the path back, so no step recurses. A piece preceded by literals only can
+  // start at one position, so its row is filled there alone.
   const std::size_t width = path.size() + 1;
   const std::size_t count = pieces.size();
-  std::vector<std::uint8_t> feasible((count + 1) * width, 0);
+  std::uint8_t inlineTable[256];
+  std::vector<std::uint8_t> heapTable;
+  std::uint8_t* feasible = inlineTable;
+  if ((count + 1) * width > sizeof inlineTable) {
+    heapTable.resize((count + 1) * width);
+    feasible = heapTable.data();
+  }
+  std::fill(feasible, feasible + (count + 1) * width, std::uint8_t{0});
   feasible[count * width + path.size()] = 1;
+  std::size_t anchoredPieces = 0;  // the leading literal pieces
+  std::size_t anchor = 0;          // where the first piece after them starts
+  while (anchoredPieces < count && pieces[anchoredPieces].kind == RoutePiece::Kind::Literal)
+    anchor += pieces[anchoredPieces++].text.size();
   for (std::size_t i = count; i-- > 0;) {
     const RoutePiece& piece = pieces[i];
     const std::uint8_t* next = &feasible[(i + 1) * width];
     std::uint8_t* row = &feasible[i * width];
     if (piece.kind == RoutePiece::Kind::Literal) {
       const std::size_t length = piece.text.size();
-      for (std::size_t p = 0; p + length <= path.size(); ++p)
-        row[p] = next[p + length] != 0 && path.compare(p, length, piece.text) == 0 ? 1 : 0;
+      std::size_t first = 0;
+      std::size_t last = path.size() >= length ? path.size() - length : 0;
+      if (path.size() < length) continue;
+      if (i < anchoredPieces) {
+        for (std::size_t k = 0; k < i; ++k)
+          first += pieces[k].text.size();
+        last = std::min(last, first);
+      }
+      for (std::size_t p = first; p <= last; ++p)
+        row[p] = next[p + length] != 0 && path[p] == piece.text[0] && path.compare(p, length, piece.text) == 0;
     } else {
+      const std::size_t first = i == anchoredPieces ? std::min(anchor, path.size()) : 0;
       row[path.size()] = next[path.size()];
-      for (std::size_t p = path.size(); p-- > 0;)
+      for (std::size_t p = path.size(); p-- > first;)
         row[p] = (next[p] != 0 || (Takes(piece.kind, path[p]) && row[p + 1] != 0)) ? 1 : 0;
     }
   }
