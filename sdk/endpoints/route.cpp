@@ -105,7 +105,8 @@ bool RoutePattern::Match(std::string_view path, std::vector<std::string_view>& c
         last = std::min(last, first);
       }
       for (std::size_t p = first; p <= last; ++p)
-        row[p] = next[p + length] != 0 && path[p] == piece.text[0] && path.compare(p, length, piece.text) == 0;
+        row[p] =
+            next[p + length] != 0 && path[p] == piece.text[0] && path.compare(p, length, piece.text) == 0;
     } else {
       const std::size_t first = i == anchoredPieces ? std::min(anchor, path.size()) : 0;
       row[path.size()] = next[path.size()];
