@@ -62,7 +62,8 @@ struct CallStatus {
   std::optional<ResponseStream> stream;
 };
 
-// What an asynchronous handler needs to answer its call later.
+// What an asynchronous handler needs to answer its call later. It holds the function, which holds the
+// handler: a handler lets each record go once it has answered, or the two keep each other alive.
 struct PendingCall {
   std::uint32_t requestId = 0;
   std::int64_t startTicks = 0;  // the monotonic clock when the call was bound
