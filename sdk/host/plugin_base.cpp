@@ -6,6 +6,7 @@
 #include "sdk/diagnostics/assertion_report.h"
 #include "sdk/diagnostics/logger.h"
 #include "sdk/diagnostics/message_format.h"
+#include "sdk/endpoints/api_description.h"
 #include "sdk/endpoints/function_names.h"
 #include "sdk/host/bridge_types.h"
 
@@ -108,7 +109,7 @@ std::uint32_t PluginBase::Load(PluginRegistration* registration, std::string_vie
   registry_ = &ownRegistry_;
   logName_ = identity_.shortName;
   OnRegister();
-  description_ = PluginApiDescription{};
+  description_ = BuildApiDescription(ownRegistry_);
 
   registration->major = own.major;
   registration->minor = own.minor;
@@ -116,7 +117,7 @@ std::uint32_t PluginBase::Load(PluginRegistration* registration, std::string_vie
   registration->api = &Api();
   registration->plugin = this;
   registration->shortName = identity_.shortName.c_str();
-  registration->description = &description_;
+  registration->description = &description_->Header();
   return 0;
 }
 

@@ -21,6 +21,7 @@
 
 #include "plugin/plugin_abi.h"
 #include "sdk/binding/type_registry.h"
+#include "sdk/endpoints/api_description.h"
 #include "sdk/host/api_version.h"
 #include "sdk/host/app_module.h"
 #include "sdk/host/plugin_identity.h"
@@ -90,7 +91,7 @@ class PluginBase : public AppModule {
   std::vector<std::string> documentationTags_;
   std::string typeNamePrefix_;
   TypeRegistry ownRegistry_;
-  PluginApiDescription description_{};
+  std::unique_ptr<ApiDescription> description_;  // after the registry it describes, so destroyed first
 };
 
 // Creates a Plugin (a PluginBase) and runs its load sequence with shortName; the host core owns the
