@@ -49,7 +49,7 @@ class ServiceProxyRequestsTest : public BridgeFixture {
 TEST_F(ServiceProxyRequestsTest, AwaitedAnswerOpensOneWaitAroundEveryYield) {
   BridgeTestPlugin& plugin = Start();
   host_.SetService([](const ServiceCall&) { return Answer(R"({"name":"back","count":9})", 3); });
-  MaybeType<Gadget> result = plugin.CallServiceProxyAndWait<Gadget, Gadget>("lol-inventory", "getItems",
+  MaybeType<Gadget> result = plugin.CallServiceProxyAndWait<Gadget, Gadget>("gox-inventory", "getItems",
                                                                             Gadget{"in", 1, Shade::Dark});
   ASSERT_TRUE(result.Ok()) << result.GetFailure().Message();
   EXPECT_EQ(result.Value().count, 9);
@@ -59,11 +59,11 @@ TEST_F(ServiceProxyRequestsTest, AwaitedAnswerOpensOneWaitAroundEveryYield) {
   ASSERT_EQ(host_.ServiceProxy().Calls().size(), 1u);
   const ServiceCall& call = host_.ServiceProxy().Calls()[0];
   EXPECT_EQ(call.service + " " + call.method + " " + call.payload,
-            R"(lol-inventory getItems {"count":1,"name":"in","shade":"Dark"})");
+            R"(gox-inventory getItems {"count":1,"name":"in","shade":"Dark"})");
   const std::vector<std::string> log = HostLog();
   ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[0], "3: gox-test: Preparing service proxy request: lol-inventory.getItems");
-  EXPECT_TRUE(log[1].starts_with("3: gox-test: Started service proxy request: lol-inventory.getItems ("))
+  EXPECT_EQ(log[0], "3: gox-test: Preparing service proxy request: gox-inventory.getItems");
+  EXPECT_TRUE(log[1].starts_with("3: gox-test: Started service proxy request: gox-inventory.getItems ("))
       << log[1];
   const std::string key = log[1].substr(log[1].find('(') + 1, log[1].size() - log[1].find('(') - 2);
   EXPECT_EQ(log[2], "3: gox-test: Fulfilled service proxy request: " + key);

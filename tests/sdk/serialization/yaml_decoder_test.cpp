@@ -142,7 +142,7 @@ std::string Repeat(std::string_view piece, std::size_t count) {
 
 // Nine anchored levels, each a list of nine aliases to the level below: 9^9 values if expanded.
 std::string AliasBomb() {
-  std::string text = "a: &a [\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\"]\n";
+  std::string text = "a: &a [\"ha\",\"ha\",\"ha\",\"ha\",\"ha\",\"ha\",\"ha\",\"ha\",\"ha\"]\n";
   for (char level = 'b'; level <= 'i'; ++level) {
     const std::string alias = std::string("*") + static_cast<char>(level - 1);
     text += std::string(1, level) + ": &" + level + " [" + Repeat(alias + ",", 8) + alias + "]\n";
