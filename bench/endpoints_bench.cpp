@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_corpora.h"
+#include "bench/cpu_time_reporter.h"
 #include "sdk/endpoints/call_dispatch.h"
 #include "sdk/endpoints/endpoint_builder.h"
 #include "sdk/serialization/json_decoder.h"
@@ -90,29 +91,14 @@ void DecodeBody(benchmark::State& state) {
   }
 }
 
-// Prints as usual and keeps each benchmark's CPU time per iteration for the ratios at the end.
-class ComparingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      auto [entry, fresh] = times_.emplace(run.benchmark_name(), run.GetAdjustedCPUTime());
-      if (!fresh) entry->second = std::min(entry->second, run.GetAdjustedCPUTime());
-    }
-  }
-
-  void PrintRatio(const char* row, const std::string& ours, const std::string& baseline, double goal) const {
-    const auto a = times_.find(ours);
-    const auto b = times_.find(baseline);
-    if (a == times_.end() || b == times_.end() || b->second == 0.0) return;
-    const double ratio = a->second / b->second;
-    std::printf("  %-40s %7.3f  (goal %.2f: %s)\n", row, ratio, goal, ratio <= goal ? "met" : "missed");
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
+void PrintRatio(const CpuTimeReporter& reporter, const char* row, const std::string& ours,
+                const std::string& baseline, double goal) {
+  const double a = reporter.Time(ours);
+  const double b = reporter.Time(baseline);
+  if (a == 0.0 || b == 0.0) return;
+  const double ratio = a / b;
+  std::printf("  %-40s %7.3f  (goal %.2f: %s)\n", row, ratio, goal, ratio <= goal ? "met" : "missed");
+}
 
 }  // namespace
 
@@ -122,13 +108,13 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("HandleCall/two_path_arguments", TwoPathArguments);
   benchmark::RegisterBenchmark("HandleCall/post_1k_json", PostWithBody);
   benchmark::RegisterBenchmark("DecodeJson/1k_body", DecodeBody);
-  ComparingReporter reporter;
+  CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nRatios\n");
-  reporter.PrintRatio("two path arguments / literal", "HandleCall/two_path_arguments", "HandleCall/literal",
-                      1.5);
-  reporter.PrintRatio("POST with 1 KB JSON / DecodeJson of it", "HandleCall/post_1k_json",
-                      "DecodeJson/1k_body", 2.0);
+  PrintRatio(reporter, "two path arguments / literal", "HandleCall/two_path_arguments", "HandleCall/literal",
+             1.5);
+  PrintRatio(reporter, "POST with 1 KB JSON / DecodeJson of it", "HandleCall/post_1k_json",
+             "DecodeJson/1k_body", 2.0);
   benchmark::Shutdown();
   return 0;
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/bench_corpora.h"
+#include "bench/cpu_time_reporter.h"
 #include "sdk/binding/binding_property.h"
 #include "sdk/binding/value_visitor.h"
 #include "sdk/serialization/json_decoder.h"
@@ -308,27 +309,7 @@ void WideDocument(benchmark::State& state, std::size_t bytes) {
   }
 }
 
-// Prints as usual and keeps each benchmark's time per iteration for the ratios at the end.
-class ComparingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> times;
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      auto [entry, fresh] = times.emplace(run.benchmark_name(), run.GetAdjustedCPUTime());
-      if (!fresh) entry->second = std::min(entry->second, run.GetAdjustedCPUTime());
-    }
-  }
-
-  [[nodiscard]] double Time(const std::string& name) const {
-    const auto found = times.find(name);
-    return found != times.end() ? found->second : 0.0;
-  }
-};
-
-void PrintRatio(const ComparingReporter& reporter, const char* row, const std::string& ours,
+void PrintRatio(const CpuTimeReporter& reporter, const char* row, const std::string& ours,
                 const std::string& theirs, double goal) {
   const double a = reporter.Time(ours);
   const double b = reporter.Time(theirs);
@@ -361,7 +342,7 @@ int main(int argc, char** argv) {
   }
   benchmark::RegisterBenchmark(("Scale/wide_object_document/" + std::to_string(kWideBase)).c_str(),
                                WideDocument, kWideBase);
-  ComparingReporter reporter;
+  CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   std::printf("\nRatios, ours / baseline (below 1: ours faster)\n");

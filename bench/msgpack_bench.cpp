@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/bench_corpora.h"
+#include "bench/cpu_time_reporter.h"
 #include "rapidjson/document.h"
 #include "sdk/serialization/json_decoder.h"
 #include "sdk/serialization/msgpack_decoder.h"
@@ -190,18 +191,6 @@ void OurJson(benchmark::State& state, const Corpus* corpus) {
 
 const char* const kContenders[] = {"DecodeMessagePack", "msgpack::unpack", "RapidJSON::Parse", "DecodeJson"};
 
-// Keeps each benchmark's CPU time for the ratios at the end; on a shared machine it varies less than
-// the wall-clock time.
-class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> times;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -213,7 +202,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[2]).c_str(), RapidJsonDocument, &corpus);
     benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[3]).c_str(), OurJson, &corpus);
   }
-  RecordingReporter reporter;
+  CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf(
       "\nDecodeMessagePack CPU time over each baseline's (goals: at most 1.0 against msgpack::unpack, at "
@@ -222,10 +211,7 @@ int main(int argc, char** argv) {
   std::printf("%-14s %12s %20s %20s %16s\n", "corpus", "msgpack KB", "vs msgpack::unpack",
               "vs RapidJSON::Parse", "vs DecodeJson");
   for (const Corpus& corpus : Corpora()) {
-    const auto time = [&](const char* contender) {
-      const auto found = reporter.times.find(corpus.name + "/" + contender);
-      return found == reporter.times.end() ? 0.0 : found->second;
-    };
+    const auto time = [&](const char* contender) { return reporter.Time(corpus.name + "/" + contender); };
     const double ours = time(kContenders[0]);
     std::printf("%-14s %12.1f %20.3f %20.3f %16.3f\n", corpus.name.c_str(), corpus.bytes / 1024.0,
                 ours / time(kContenders[1]), ours / time(kContenders[2]), ours / time(kContenders[3]));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/bench_corpora.h"
+#include "bench/cpu_time_reporter.h"
 #include "sdk/serialization/yaml_decoder.h"
 
 namespace {
@@ -123,18 +124,6 @@ void YamlCppLoad(benchmark::State& state, const std::string& text) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-// Prints as usual and keeps each benchmark's CPU time for the comparison at the end.
-class ComparingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> times;
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,22 +137,21 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond);
   }
   benchmark::Initialize(&argc, argv);
-  ComparingReporter reporter;
+  CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   std::printf("\nDecodeYaml against the bare event loop (goal <= 1.3) and yaml-cpp (goal speed-up >= 3)\n");
   std::printf("%-10s %10s %12s %18s %16s\n", "corpus", "bytes", "MB/s (ours)", "ours / bare loop",
               "yaml-cpp / ours");
   for (const Corpus& corpus : Corpora()) {
-    const auto ours = reporter.times.find("DecodeYaml/" + corpus.name);
-    const auto bare = reporter.times.find("BareEvents/" + corpus.name);
-    const auto theirs = reporter.times.find("YamlCppLoad/" + corpus.name);
-    if (ours == reporter.times.end() || bare == reporter.times.end() || theirs == reporter.times.end())
-      continue;
+    const double ours = reporter.Time("DecodeYaml/" + corpus.name);
+    const double bare = reporter.Time("BareEvents/" + corpus.name);
+    const double theirs = reporter.Time("YamlCppLoad/" + corpus.name);
+    if (ours == 0.0 || bare == 0.0 || theirs == 0.0) continue;
     // CPU times in the benchmarks' unit, milliseconds: the machine is shared, so wall time is noisy.
-    const double megabytesPerSecond = static_cast<double>(corpus.text.size()) / 1e6 / (ours->second / 1e3);
+    const double megabytesPerSecond = static_cast<double>(corpus.text.size()) / 1e6 / (ours / 1e3);
     std::printf("%-10s %10zu %12.1f %17.2fx %15.2fx\n", corpus.name.c_str(), corpus.text.size(),
-                megabytesPerSecond, ours->second / bare->second, theirs->second / ours->second);
+                megabytesPerSecond, ours / bare, theirs / ours);
   }
   benchmark::Shutdown();
   return 0;

@@ -1,0 +1,33 @@
+// CpuTimeReporter: prints benchmark results as usual and keeps each benchmark's CPU time per iteration,
+// so that a benchmark program can print ratios against its baselines once the runs are done. CPU time
+// varies less than wall time on a shared machine; with repetitions the fastest run is kept.
+
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+class CpuTimeReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration) continue;
+      auto [entry, fresh] = times_.emplace(run.benchmark_name(), run.GetAdjustedCPUTime());
+      if (!fresh) entry->second = std::min(entry->second, run.GetAdjustedCPUTime());
+    }
+  }
+
+  // The CPU time per iteration of the benchmark named name, in its time unit; 0 when it did not run.
+  [[nodiscard]] double Time(const std::string& name) const {
+    const auto found = times_.find(name);
+    return found != times_.end() ? found->second : 0.0;
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
