@@ -9,5 +9,5 @@
 
 extern "C" __attribute__((visibility("default"))) std::uint32_t load_gox_loadouts(
     PluginRegistration* registration) {
-  return Quarn::LoadPlugin<Quarn::LoadoutsPlugin>(registration, "gox-loadouts");
+  return Quarn::LoadPlugin<Quarn::Client::Loadouts::LoadoutsPlugin>(registration, "gox-loadouts");
 }
