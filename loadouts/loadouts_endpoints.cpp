@@ -35,8 +35,9 @@ void RegisterLoadoutsEndpoints(TypeRegistry& registry, std::span<const std::stri
       MakeHandler([&injection](std::uint32_t id) { return injection.SendSignedItemsToGame(id); }))
       .AddPathArgument("id", "");
   // The list binds by the query rules of every endpoint: a JSON array text (?inventoryTypes=["A","B"]),
-  // dotted indexes (?inventoryTypes.0=A&inventoryTypes.1=B), or nothing at all for every type. A plain
-  // ?inventoryTypes=A is not a list and is refused.
+  // dotted indexes (?inventoryTypes.0=A&inventoryTypes.1=B), or the empty value (?inventoryTypes= or a
+  // bare ?inventoryTypes) for every type. A plain ?inventoryTypes=A is a text, not a list, and a call
+  // without the parameter has no list: both are refused before the inventory is asked for.
   RegisterEndpoint(registry, tags, kHttpMethodGet, kInventoryRoute,
                    MakeHandler([&client, &registry](std::vector<std::string> inventoryTypes) {
                      return GetInventory(client, registry, inventoryTypes);

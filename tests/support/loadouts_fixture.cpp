@@ -143,7 +143,10 @@ std::vector<std::string> LoadoutsFixture::Published() const {
       events.push_back("unreadable " + event.payload.Text());
       continue;
     }
-    std::string line = GoxHost::JsonText(payload["eventType"]) + " " + payload["uri"].GetString();
+    const rapidjson::Value& type = payload["eventType"];
+    const rapidjson::Value& uri = payload["uri"];
+    std::string line = (type.IsString() ? type.GetString() : GoxHost::JsonText(type)) + " " +
+                       (uri.IsString() ? uri.GetString() : GoxHost::JsonText(uri));
     if (payload.HasMember("data")) line += " " + GoxHost::JsonText(payload["data"]);
     events.push_back(line);
   }
