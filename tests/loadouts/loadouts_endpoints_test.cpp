@@ -1,9 +1,14 @@
 // The five endpoints called through the stand-in host core's call entries, against scripted remote
 // services: what each sends, answers, logs and publishes.
 
+#include "loadouts/loadouts_endpoints.h"
+
 #include <gtest/gtest.h>
 
-#include "loadouts/loadouts_endpoints.h"
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "loadouts/upstream_subscriptions.h"
 #include "tests/support/loadouts_fixture.h"
 
@@ -12,23 +17,549 @@ namespace {
 
 using namespace Client::Loadouts;
 
-class LoadoutsEndpointsTest : public LoadoutsFixture {};
+const std::string kItemsGet = std::string(kLoadoutsBase) + "/loadouts/v3/items/get";
+const std::string kItemsSet = std::string(kLoadoutsBase) + "/loadouts/v3/items";
+const std::string kItemsDelete = std::string(kLoadoutsBase) + "/loadouts/v3/items/7";
+const std::string kInventory = std::string(kInventoryBase) + "/goxinventoryservice/v2/inventories";
+const std::string kSignedItems = std::string(kLoadoutsBase) + "/loadouts/v3/signedItems/get";
 
-TEST_F(LoadoutsEndpointsTest, GetItemsReadsTheTypeFromTheServiceAnswer) {
+GoxHost::ExternalResult Answer(std::int32_t status, std::string body) {
+  return GoxHost::ExternalResult{0, status, {}, std::move(body)};
+}
+
+struct Row {
+  const char* name;
+  const char* route;
+  std::uint32_t method;
+  std::string path;
+  std::string body;
+  std::string answerUrl;                          // routed for the row's remote method
+  std::optional<GoxHost::ExternalResult> answer;  // none: the transport cannot connect
+  std::int32_t status;
+  std::string result;  // the error, or the body's JSON
+  bool logged;         // the error is the one error-level line
+  std::vector<std::string> published;
+};
+
+std::uint32_t RemoteMethod(const Row& row) {
+  if (row.method == kHttpMethodDelete) return kHttpMethodDelete;
+  return std::string(row.route) == kInventoryRoute ? kHttpMethodGet : kHttpMethodPost;
+}
+
+constexpr const char* kItemsBody = R"({"A":{"skin":3},"B":[2]})";
+constexpr const char* kSignedFailurePrefix =
+    "Error fetching signed inventories: Unable to obtain signed inventory from gox-inventory plugin: ";
+
+const Row kRows[] = {
+    // Reading items.
+    {"GetItems200",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/7/A",
+     "",
+     kItemsGet,
+     Answer(200, R"({"A":{"skin":3},"B":null})"),
+     0,
+     R"({"skin":3})",
+     false,
+     {}},
+    {"GetItemsTypeAbsent",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/7/C",
+     "",
+     kItemsGet,
+     Answer(200, R"({"A":1})"),
+     0,
+     "null",
+     false,
+     {}},
+    {"GetItemsArray",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/7/A",
+     "",
+     kItemsGet,
+     Answer(200, "[1,2]"),
+     500,
+     "Couldn't deserialize items response: [1,2]",
+     true,
+     {}},
+    {"GetItems204",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/7/A",
+     "",
+     kItemsGet,
+     Answer(204, ""),
+     500,
+     "Couldn't deserialize items response: ",
+     true,
+     {}},
+    {"GetItems302",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/7/A",
+     "",
+     kItemsGet,
+     Answer(302, "moved"),
+     500,
+     "Error fetching items from service: moved",
+     true,
+     {}},
+    {"GetItems404",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/7/A",
+     "",
+     kItemsGet,
+     Answer(404, ""),
+     500,
+     "Error fetching items from service: ",
+     true,
+     {}},
+    {"GetItems500",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/7/A",
+     "",
+     kItemsGet,
+     Answer(500, R"({"message":"down"})"),
+     500,
+     R"(Error fetching items from service: {"message":"down"})",
+     true,
+     {}},
+    {"GetItemsUnreachable",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/7/A",
+     "",
+     kItemsGet,
+     std::nullopt,
+     500,
+     "Error fetching items from service: ",
+     true,
+     {}},
+    {"GetItemsBadId",
+     kItemsOfTypeRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v2/items/-1/A",
+     "",
+     kItemsGet,
+     Answer(200, "{}"),
+     0,
+     "Value -1 for 'id' of type uint32 is out of range",
+     false,
+     {}},
+    // Storing items.
+    {"SetItems200",
+     kItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v2/items/7",
+     kItemsBody,
+     kItemsSet,
+     Answer(200, "{}"),
+     0,
+     "null",
+     false,
+     {R"(Update /gox-loadouts/v2/items/7/A {"skin":3})", "Update /gox-loadouts/v2/items/7/B [2]"}},
+    {"SetItems204",
+     kItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v2/items/7",
+     kItemsBody,
+     kItemsSet,
+     Answer(204, ""),
+     0,
+     "null",
+     false,
+     {R"(Update /gox-loadouts/v2/items/7/A {"skin":3})", "Update /gox-loadouts/v2/items/7/B [2]"}},
+    {"SetItemsEmpty",
+     kItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v2/items/7",
+     "{}",
+     kItemsSet,
+     Answer(200, ""),
+     0,
+     "null",
+     false,
+     {}},
+    {"SetItems302",
+     kItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v2/items/7",
+     kItemsBody,
+     kItemsSet,
+     Answer(302, "elsewhere"),
+     500,
+     "Error setting items with service: elsewhere",
+     true,
+     {}},
+    {"SetItems404",
+     kItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v2/items/7",
+     kItemsBody,
+     kItemsSet,
+     Answer(404, ""),
+     500,
+     "Error setting items with service: ",
+     true,
+     {}},
+    {"SetItems500",
+     kItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v2/items/7",
+     kItemsBody,
+     kItemsSet,
+     Answer(500, "owned?"),
+     500,
+     "Error setting items with service: owned?",
+     true,
+     {}},
+    {"SetItemsUnreachable",
+     kItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v2/items/7",
+     kItemsBody,
+     kItemsSet,
+     std::nullopt,
+     500,
+     "Error setting items with service: ",
+     true,
+     {}},
+    {"SetItemsBodyNotAnObject",
+     kItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v2/items/7",
+     "[1]",
+     kItemsSet,
+     Answer(200, ""),
+     0,
+     "Couldn't assign value to 'items' of type map because the input not a structure.",
+     false,
+     {}},
+    // Deleting items.
+    {"DeleteItems200",
+     kItemsRoute,
+     kHttpMethodDelete,
+     "/gox-loadouts/v2/items/7?inventoryType=A",
+     "",
+     kItemsDelete,
+     Answer(200, ""),
+     0,
+     "null",
+     false,
+     {"Delete /gox-loadouts/v2/items/7/A null"}},
+    {"DeleteItems204",
+     kItemsRoute,
+     kHttpMethodDelete,
+     "/gox-loadouts/v2/items/7?inventoryType=A",
+     "",
+     kItemsDelete,
+     Answer(204, ""),
+     0,
+     "null",
+     false,
+     {"Delete /gox-loadouts/v2/items/7/A null"}},
+    {"DeleteItems302",
+     kItemsRoute,
+     kHttpMethodDelete,
+     "/gox-loadouts/v2/items/7?inventoryType=A",
+     "",
+     kItemsDelete,
+     Answer(302, ""),
+     500,
+     "Error deleting loadout in service: ",
+     true,
+     {}},
+    {"DeleteItems404",
+     kItemsRoute,
+     kHttpMethodDelete,
+     "/gox-loadouts/v2/items/7?inventoryType=A",
+     "",
+     kItemsDelete,
+     Answer(404, "no loadout"),
+     500,
+     "Error deleting loadout in service: no loadout",
+     true,
+     {}},
+    {"DeleteItemsUnreachable",
+     kItemsRoute,
+     kHttpMethodDelete,
+     "/gox-loadouts/v2/items/7?inventoryType=A",
+     "",
+     kItemsDelete,
+     std::nullopt,
+     500,
+     "Error deleting loadout in service: ",
+     true,
+     {}},
+    // The inventory.
+    {"Inventory200",
+     kInventoryRoute,
+     kHttpMethodGet,
+     R"(/gox-loadouts/v1/inventory?inventoryTypes=["A","B"])",
+     "",
+     kInventory,
+     Answer(200, R"({"data":{"items":{"A":[{"itemId":1,"inventoryType":"A"},null],"B":[{"itemId":2,)"
+                 R"("inventoryType":"Z"}],"X":{"itemId":3}},"itemsJwt":null}})"),
+     0,
+     R"({"entitlements":[{"inventoryType":"A","itemId":1},{"inventoryType":"","itemId":0},)"
+     R"({"inventoryType":"Z","itemId":2}]})",
+     false,
+     {}},
+    {"InventoryEntryThatDoesNotConvertIsSkipped",
+     kInventoryRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v1/inventory?inventoryTypes.0=A",
+     "",
+     kInventory,
+     Answer(200, R"({"data":{"items":{"A":[{"itemId":1},{"itemId":"x"}],"B":[{"itemId":5}]}}})"),
+     0,
+     R"({"entitlements":[{"inventoryType":"","itemId":5}]})",
+     false,
+     {}},
+    {"InventoryWithoutData",
+     kInventoryRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v1/inventory?inventoryTypes=",
+     "",
+     kInventory,
+     Answer(200, "{}"),
+     0,
+     R"({"entitlements":[]})",
+     false,
+     {}},
+    {"InventoryNotJson",
+     kInventoryRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v1/inventory?inventoryTypes=",
+     "",
+     kInventory,
+     Answer(200, "nope"),
+     500,
+     "Couldn't deserialize inventory response: nope",
+     true,
+     {}},
+    {"InventoryWrongShape",
+     kInventoryRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v1/inventory?inventoryTypes=",
+     "",
+     kInventory,
+     Answer(200, R"({"data":[]})"),
+     500,
+     R"(Couldn't deserialize inventory response: {"data":[]})",
+     true,
+     {}},
+    {"Inventory500",
+     kInventoryRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v1/inventory?inventoryTypes=",
+     "",
+     kInventory,
+     Answer(500, "body not quoted"),
+     500,
+     "Could not get inventory from goxinventoryservice: ",
+     true,
+     {}},
+    {"InventoryUnreachable",
+     kInventoryRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v1/inventory?inventoryTypes=",
+     "",
+     kInventory,
+     std::nullopt,
+     500,
+     "Could not get inventory from goxinventoryservice: no route",
+     true,
+     {}},
+    {"InventoryPlainTextIsNoList",
+     kInventoryRoute,
+     kHttpMethodGet,
+     "/gox-loadouts/v1/inventory?inventoryTypes=A",
+     "",
+     kInventory,
+     Answer(200, "{}"),
+     0,
+     "Couldn't assign value to 'inventoryTypes' of type vector because the input not a collection.",
+     false,
+     {}},
+    // Pushing a loadout into the game.
+    {"SendItems200",
+     kSendItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v1/sendItemsToDuviRidaze/3",
+     "",
+     kSignedItems,
+     Answer(200, R"(["s1",null])"),
+     0,
+     "null",
+     false,
+     {}},
+    {"SendItems404",
+     kSendItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v1/sendItemsToDuviRidaze/3",
+     "",
+     kSignedItems,
+     Answer(404, "gone"),
+     500,
+     "Error fetching signed loadout from service: gone",
+     false,
+     {}},
+    {"SendItemsUnreachable",
+     kSendItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v1/sendItemsToDuviRidaze/3",
+     "",
+     kSignedItems,
+     std::nullopt,
+     500,
+     "Error fetching signed loadout from service: ",
+     false,
+     {}},
+    {"SendItemsNotAList",
+     kSendItemsRoute,
+     kHttpMethodPost,
+     "/gox-loadouts/v1/sendItemsToDuviRidaze/3",
+     "",
+     kSignedItems,
+     Answer(200, R"({"a":1})"),
+     500,
+     R"(Couldn't deserialize items response: {"a":1})",
+     true,
+     {}},
+};
+
+class LoadoutsEndpointsTest : public LoadoutsFixture {
+ protected:
+  GoxHost::CallResponse CallRow(const Row& row) { return Call(row.route, row.method, row.path, row.body); }
+
+  static std::string ResultOf(const GoxHost::CallResponse& response) {
+    return response.error.value_or(response.body.Text());
+  }
+};
+
+TEST_F(LoadoutsEndpointsTest, EachOperationAgainstEachKindOfAnswer) {
   Start();
-  transport_->RouteJson(kHttpMethodPost, std::string(kLoadoutsBase) + "/loadouts/v3/items/get",
-                        R"({"A":{"skin":3},"B":null})");
-  const GoxHost::CallResponse response =
-      Call(kItemsOfTypeRoute, kHttpMethodGet, "/gox-loadouts/v2/items/7/A");
-  EXPECT_EQ(response.status, 0);
-  EXPECT_EQ(response.error.value_or(response.body.Text()), R"({"skin":3})");
-  EXPECT_EQ(Requests(),
-            std::vector<std::string>{"POST https://loadouts.test/loadouts/v3/items/get?puuid=p-1"});
+  for (const Row& row : kRows) {
+    transport_->Clear();
+    host_.ClearRecords();
+    if (row.answer) transport_->Route(RemoteMethod(row), row.answerUrl, *row.answer);
+    const GoxHost::CallResponse response = CallRow(row);
+    EXPECT_EQ(response.status, row.status) << row.name;
+    EXPECT_EQ(ResultOf(response), row.result) << row.name;
+    EXPECT_TRUE(response.released) << row.name;
+    EXPECT_EQ(Errors(), row.logged ? std::vector<std::string>{row.result} : std::vector<std::string>())
+        << row.name;
+    EXPECT_EQ(Published(), row.published) << row.name;
+  }
+}
+
+TEST_F(LoadoutsEndpointsTest, EveryEndpointRefusesWhileSwitchedOff) {
+  Set(kConfigurationPath, ConfigurationJson(R"("yes")"));
+  Start();
+  for (const Row& row : kRows) {
+    const bool refusedByBinding =
+        row.result.starts_with("Couldn't assign") || row.result.starts_with("Value ");
+    if (refusedByBinding) continue;
+    host_.ClearRecords();
+    const GoxHost::CallResponse response = CallRow(row);
+    EXPECT_EQ(response.status, 503) << row.name;
+    EXPECT_EQ(ResultOf(response), kNotEnabled) << row.name;
+    EXPECT_EQ(Errors(), std::vector<std::string>{kNotEnabled}) << row.name;
+  }
+  EXPECT_EQ(Requests(), std::vector<std::string>());
+  EXPECT_EQ(signedRequests, std::vector<std::string>());
+}
+
+TEST_F(LoadoutsEndpointsTest, RemoteRequestsCarryTheStateOfTheMoment) {
+  Start();
+  transport_->RouteJson(kHttpMethodPost, kItemsSet, "{}");
+  Publish(kAccessTokenPath, R"({"token":"fresh"})");
+  ASSERT_EQ(CallRow(kRows[9]).status, 0);
   ASSERT_EQ(transport_->Calls().size(), 1u);
-  EXPECT_EQ(transport_->Calls()[0].body,
-            "{\r\n    \"id\": 7,\r\n    \"inventoryJWTs\": [\r\n        \"jwt-A\"\r\n    ],\r\n"
-            "    \"inventoryTypes\": [\r\n        \"A\"\r\n    ]\r\n}");
-  EXPECT_EQ(Errors(), std::vector<std::string>());
+  const GoxHost::ExternalCall& call = transport_->Calls()[0];
+  EXPECT_EQ(call.url, kItemsSet + "?puuid=p-1");
+  EXPECT_EQ(call.value, 60u);
+  EXPECT_EQ(call.flag, 1u);
+  EXPECT_EQ(call.headers, (GoxHost::HeaderList{{"user-agent", Plugin().UserAgent()},
+                                               {"Authorization", "Bearer fresh"},
+                                               {"Content-type", "application/json"}}));
+  EXPECT_EQ(
+      call.body,
+      "{\r\n    \"id\": 7,\r\n    \"inventoryJWTs\": [\r\n        \"jwt-A\",\r\n        \"jwt-B\"\r\n    "
+      "],\r\n"
+      "    \"items\": {\r\n        \"A\": {\r\n            \"skin\": 3\r\n        },\r\n        \"B\": [\r\n"
+      "            2\r\n        ]\r\n    }\r\n}");
+  EXPECT_EQ(signedRequests, std::vector<std::string>{R"(["A","B"])"});
+
+  // Without a session, a token or a configuration the requests still go out, with empty values.
+  Delete(kLoginSessionPath);
+  Delete(kAccessTokenPath);
+  transport_->Clear();
+  transport_->RouteJson(kHttpMethodGet, kInventory, "{}");
+  EXPECT_EQ(Call(kInventoryRoute, kHttpMethodGet, "/gox-loadouts/v1/inventory?inventoryTypes=").status, 0);
+  ASSERT_EQ(transport_->Calls().size(), 1u);
+  EXPECT_EQ(transport_->Calls()[0].url, kInventory + "?puuid=&signed=false&location=loc-euw");
+  EXPECT_EQ(transport_->Calls()[0].headers, (GoxHost::HeaderList{{"user-agent", Plugin().UserAgent()}}));
+  EXPECT_EQ(transport_->Calls()[0].body, "");
+}
+
+TEST_F(LoadoutsEndpointsTest, SignedTokenFailuresAreWrappedTwice) {
+  Start();
+  transport_->RouteJson(kHttpMethodPost, kItemsGet, "{}");
+  struct Case {
+    std::optional<std::string> failure;
+    std::optional<std::string> answer;
+    std::string cause;
+  };
+  const Case cases[] = {
+      {"nobody signs", std::nullopt,
+       "Error response for GET /gox-inventory/v1/signedInventory: nobody signs"},
+      {std::nullopt, R"(["not","a","map"])",
+       "Error converting response for GET /gox-inventory/v1/signedInventory: Couldn't assign value to "
+       "'<result>' "
+       "of type map because the input not a structure."},
+  };
+  for (const Case& c : cases) {
+    signedFailure = c.failure;
+    signedOverride = c.answer;
+    host_.ClearRecords();
+    const GoxHost::CallResponse response =
+        Call(kItemsOfTypeRoute, kHttpMethodGet, "/gox-loadouts/v2/items/7/A");
+    EXPECT_EQ(response.status, 500);
+    EXPECT_EQ(ResultOf(response), kSignedFailurePrefix + c.cause);
+    EXPECT_EQ(Errors(), std::vector<std::string>{kSignedFailurePrefix + c.cause});
+  }
+  EXPECT_EQ(Requests(), std::vector<std::string>());
+}
+
+TEST_F(LoadoutsEndpointsTest, HostileValuesStayInsideTheirParameter) {
+  Set(kLoginSessionPath, R"({"state":"SUCCEEDED","summonerId":1,"accountId":2,"puuid":"p?x=1#frag"})");
+  Start();
+  transport_->Route(kHttpMethodDelete, kItemsDelete, Answer(204, ""));
+  transport_->RouteJson(kHttpMethodGet, kInventory, "{}");
+  const GoxHost::CallResponse deleted = Call(
+      kItemsRoute, kHttpMethodDelete, "/gox-loadouts/v2/items/7?inventoryType=A%26puuid%3Devil%0D%0AX:%20y");
+  EXPECT_EQ(deleted.status, 0) << ResultOf(deleted);
+  EXPECT_EQ(Call(kInventoryRoute, kHttpMethodGet,
+                 "/gox-loadouts/v1/inventory?inventoryTypes=%5B%22A%20B%22,%22%26signed%3Dtrue%22%5D")
+                .status,
+            0);
+  EXPECT_EQ(
+      Requests(),
+      (std::vector<std::string>{
+          "DELETE https://loadouts.test/loadouts/v3/items/7?inventoryType=A%26puuid%3Devil%0D%0AX%3A%20y&"
+          "puuid=p%3Fx%3D1%23frag",
+          "GET https://inventory.test/goxinventoryservice/v2/inventories?puuid=p%3Fx%3D1%23frag&"
+          "inventoryTypes=A%20B&inventoryTypes=%26signed%3Dtrue&signed=false&location=loc-euw"}));
+  // The published resource keeps the type as it was given.
+  EXPECT_EQ(Published(),
+            std::vector<std::string>{"Delete /gox-loadouts/v2/items/7/A&puuid=evil\r\nX: y null"});
 }
 
 }  // namespace
