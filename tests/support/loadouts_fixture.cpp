@@ -92,10 +92,20 @@ void LoadoutsFixture::TearDown() {
 LoadoutsPlugin& LoadoutsFixture::Start() {
   EXPECT_EQ(host_.Load(&LoadoutsEntry), GoxHost::LoadStatus::kLoaded);
   EXPECT_TRUE(host_.Initialize());
+  ClearRecords();
+  return Plugin();
+}
+
+void LoadoutsFixture::StartModule(const std::string& libraryPath) {
+  EXPECT_EQ(host_.Load(libraryPath), GoxHost::LoadStatus::kLoaded) << host_.LoadError();
+  EXPECT_TRUE(host_.Initialize());
+  ClearRecords();
+}
+
+void LoadoutsFixture::ClearRecords() {
   host_.ClearRecords();
   transport_->ClearCalls();
   signedRequests.clear();
-  return Plugin();
 }
 
 LoadoutsPlugin& LoadoutsFixture::Plugin() const {

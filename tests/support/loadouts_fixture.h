@@ -43,8 +43,13 @@ class LoadoutsFixture : public ::testing::Test {
   // Loads and initialises the plugin; the host's records and the transport's calls start empty
   // afterwards.
   Client::Loadouts::LoadoutsPlugin& Start();
+  // Loads and initialises the built module by its path instead; Plugin() and State() are not for it.
+  void StartModule(const std::string& libraryPath);
   [[nodiscard]] Client::Loadouts::LoadoutsPlugin& Plugin() const;
   [[nodiscard]] const Client::Loadouts::LoadoutsState& State() const { return Plugin().State(); }
+
+  // Forgets the host's records, the transport's calls and the signed-token requests.
+  void ClearRecords();
 
   // Sets a resource before Start (no event).
   void Set(const std::string& path, const std::string& json);
