@@ -59,7 +59,9 @@ void OnLoginSession(LoadoutsState& state, const TypedResourceEvent<Api::LoginSes
 void OnAccessToken(LoadoutsState& state, const TypedResourceEvent<Api::AccessTokenResource>& event) {
   switch (ChangeOf(event.eventType)) {
     case Change::kSet:
-      state.defaultHeaders["Authorization"] = FormatString("Bearer %s", event.value.token);
+      // Joined rather than formatted: a formatted text stops at 4095 characters, and a longer token cut
+      // short would make every request fail authorisation.
+      state.defaultHeaders["Authorization"] = std::string(kBearerPrefix) + event.value.token;
       state.defaultHeaders["Content-type"] = "application/json";
       break;
     case Change::kReset:
