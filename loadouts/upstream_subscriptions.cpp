@@ -7,7 +7,6 @@
 #include "sdk/diagnostics/log_categories.h"
 #include "sdk/diagnostics/log_record.h"
 #include "sdk/diagnostics/logger.h"
-#include "sdk/diagnostics/message_format.h"
 
 namespace Quarn::Client::Loadouts {
 
