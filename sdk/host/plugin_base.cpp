@@ -122,11 +122,11 @@ std::uint32_t PluginBase::Load(PluginRegistration* registration, std::string_vie
 }
 
 bool PluginBase::Start(const HostContext* context) {
-  hostContext_ = context;
+  hostApi_ = context->api;
+  hostHandle_ = context->hostHandle;
   self_ = this;
   InstallPluginLogTarget(context->api, logTarget_);
   userAgent_ = BuildUserAgent(hostVersion_, identity_.shortName);
-  hostHandle_ = context->hostHandle;
   logName_ = identity_.shortName;
   CreateTelemetrySender();
   RegisterServiceProxyHandlers();

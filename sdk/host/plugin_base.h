@@ -81,12 +81,13 @@ class PluginBase : public AppModule {
   bool Start(const HostContext* context);
 
   // The host table; null before Initialize.
-  [[nodiscard]] const HostApi* Host() const { return hostContext_ != nullptr ? hostContext_->api : nullptr; }
+  [[nodiscard]] const HostApi* Host() const { return hostApi_; }
 
  private:
   ApiVersion hostVersion_;
   PluginIdentity identity_;
-  const HostContext* hostContext_ = nullptr;
+  // Copied from the HostContext at Initialize: the host need not keep that record alive afterwards.
+  const HostApi* hostApi_ = nullptr;
   std::unique_ptr<PluginLogTarget> logTarget_;
   std::vector<std::string> documentationTags_;
   std::string typeNamePrefix_;
