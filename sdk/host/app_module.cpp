@@ -127,10 +127,8 @@ MaybeType<> AppModule::SendResourceEvent(std::string_view name, const PluginReso
   Trace("%s: Sending event: %s", logName_.c_str(), derived.c_str());
 
   PluginEventRecord record{};
-  if (!ToHost(record.payload, converted.Value(), registry_)) {
-    ReleaseHostValue(record.payload);
-    return Failure("Couldn't convert the event to a host value");
-  }
+  std::string refusal;
+  if (!ToHost(record.payload, converted.Value(), registry_, &refusal)) return Failure(std::move(refusal));
   record.name = derived.c_str();
   record.flag = flag;
   HostSendEvent(&record);

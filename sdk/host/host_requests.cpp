@@ -13,7 +13,6 @@
 namespace Quarn {
 namespace {
 
-constexpr const char* kHostValueRefused = "the value could not be written as a host value";
 constexpr const char* kStreamReadError = "Stream read error";
 constexpr const char* kStreamChunkTooLong = "Stream read delivered more bytes than it was given room for";
 constexpr const char* kResultName = "<result>";
@@ -31,6 +30,13 @@ constexpr std::int32_t kExternalResultKept[] = {0, 2, -1};
 
 std::string MethodName(std::uint32_t method) {
   return std::string(MethodText(method));
+}
+
+// The method code a request record carries: DELETE (1) to PUT (7) and other (8) as they are, anything
+// else 0.
+std::uint32_t WireMethodCode(std::uint32_t method) {
+  if (method >= kHttpMethodDelete && method <= kHttpMethodOther) return method;
+  return kHttpMethodAny;
 }
 
 // Reads a streamed body chunk by chunk, yielding to the host once whenever a short chunk says more
@@ -101,7 +107,8 @@ ParameterList::~ParameterList() {
 std::string ParameterList::Add(const BindingProperty& value, const TypeRegistry& registry,
                                std::string_view name) {
   PluginParameter entry{};
-  if (!ToHost(entry.value, value, &registry)) return kHostValueRefused;
+  std::string refusal;
+  if (!ToHost(entry.value, value, &registry, &refusal)) return refusal;
   if (!name.empty()) entry.name = names_.emplace_back(name).c_str();
   entries_.push_back(entry);
   return {};
@@ -119,7 +126,7 @@ MaybeType<BindingProperty> Exchange(AppModule& module, std::uint32_t method, std
                                     const ParameterList& parameters, bool readBody) {
   const std::string target(path);
   PluginRequest request{};
-  request.method = method;
+  request.method = WireMethodCode(method);
   request.path = target.c_str();
   request.parameters = parameters.Entries().empty() ? nullptr : parameters.Entries().data();
   request.parameterCount = static_cast<std::uint32_t>(parameters.Entries().size());
@@ -168,7 +175,7 @@ ExternalResponse SendExternalRequest(AppModule& module, const ExternalRequest& r
   }
 
   PluginExternalRequest record{};
-  record.method = request.method;
+  record.method = WireMethodCode(request.method);
   record.url = request.url.c_str();
   record.headers = headers.data();
   record.headerCount = static_cast<std::uint32_t>(headers.size() / 2);

@@ -102,6 +102,59 @@ TEST_F(HostRequestsTest, UnconvertibleParameterIsNotSent) {
   EXPECT_TRUE(host_.Calls().empty());
 }
 
+// A tree deeper than a host value may be: converting it to a BindingProperty works, writing it as a host
+// value does not.
+BindingProperty TooDeep() {
+  BindingProperty deep;
+  BindingProperty* at = &deep;
+  for (int i = 0; i < 600; ++i)
+    at = &at->Element(0);
+  return deep;
+}
+
+TEST_F(HostRequestsTest, HostValueRefusalCarriesItsOwnMessage) {
+  BridgeTestPlugin& plugin = Start();
+  MaybeType<> request = plugin.SendRequest(kHttpMethodPost, kPath, TooDeep());
+  ASSERT_TRUE(request.HasFailure());
+  EXPECT_EQ(request.GetFailure().Message(),
+            "Request not sent: Error converting parameters for POST /gox-other/v1/thing: The value is nested "
+            "deeper than 512 levels.");
+  EXPECT_EQ(FieldText(request.GetFailure(), "error"), "The value is nested deeper than 512 levels.");
+
+  PluginResourceEvent event;
+  event.uri = "/gox-test/v1/deep";
+  event.data = TooDeep();
+  MaybeType<> sent = plugin.SendResourceEvent("OnJsonApiEvent", event, 0);
+  ASSERT_TRUE(sent.HasFailure());
+  EXPECT_EQ(sent.GetFailure().Message(), "The value is nested deeper than 512 levels.");
+  EXPECT_TRUE(host_.Calls().empty());
+}
+
+TEST_F(HostRequestsTest, MethodCodesOutsideTheKnownOnesTravelAsZero) {
+  BridgeTestPlugin& plugin = Start();
+  std::vector<std::uint32_t> internal;
+  host_.AddProvider({kPath, kHttpMethodAny, false}, [&](const GoxHost::ProviderRequest& request) {
+    internal.push_back(request.method);
+    return ProviderAnswer::Ok(JsonValue{});
+  });
+  auto transport = std::make_shared<GoxHost::ScriptedTransport>();
+  host_.SetTransport(transport);
+  const std::uint32_t given[] = {0, 1, 7, 8, 9, 42, 0xFFFFFFFF};
+  const std::vector<std::uint32_t> expected = {0, 1, 7, 8, 0, 0, 0};
+  std::vector<std::uint32_t> external;
+  for (const std::uint32_t method : given) {
+    EXPECT_TRUE(plugin.SendRequest(method, kPath).Ok()) << method;
+    transport->Answer({0, 200, {}, ""});
+    ExternalRequest request;
+    request.method = method;
+    request.url = "https://example.test/m";
+    (void)plugin.SendExternalRequest(request);
+    external.push_back(transport->Calls().back().method);
+  }
+  EXPECT_EQ(internal, expected);
+  EXPECT_EQ(external, expected);
+}
+
 TEST_F(HostRequestsTest, ParametersTravelInOrderAndTheAnswerConverts) {
   BridgeTestPlugin& plugin = Start();
   std::vector<std::string> received;
