@@ -77,7 +77,7 @@ void WriteResponse(PluginResponse& response, CallStatus& status, const TypeRegis
   std::int32_t statusCode = status.statusCode;
   if (!status.result.Ok()) {
     storage->error = std::string(status.result.Message());
-  } else if (!status.stream.has_value() && !ToHost(response.body, status.result.Value(), &registry)) {
+  } else if (!ToHost(response.body, status.result.Value(), &registry)) {
     storage->error = FormatString(kResultToHostMessage, functionName);
     statusCode = 400;
   }
