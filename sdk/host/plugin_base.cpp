@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "sdk/async/host_entry.h"
 #include "sdk/binding/module_heap.h"
 #include "sdk/diagnostics/assertion_report.h"
 #include "sdk/diagnostics/logger.h"
@@ -43,7 +44,8 @@ PluginBase::PluginBase() {
 }
 
 PluginBase::~PluginBase() {
-  // The log target holds the host table, which is valid only until Shutdown returns.
+  // The log target holds the host table, which is valid only until Shutdown returns (Shutdown drops it;
+  // a plugin destroyed without one drops it here).
   logTarget_.reset();
   ownRegistry_.Clear();
   GetLoggerApi()->release();
@@ -137,6 +139,7 @@ const PluginApi& PluginBase::Api() {
   static const PluginApi api = {
       [](void* plugin, const HostContext* context) -> std::uint8_t {
         if (plugin == nullptr || context == nullptr || context->api == nullptr) return 0;
+        const HostEntry entry;
         try {
           return PluginOf(plugin)->Start(context) ? 1 : 0;
         } catch (...) {
@@ -152,7 +155,12 @@ const PluginApi& PluginBase::Api() {
         } catch (...) {
           // Shutdown goes on: the plugin is destroyed whatever failed before.
         }
-        delete base;
+        // The host table is valid only until Shutdown returns: from here on the plugin reaches nothing.
+        base->logTarget_.reset();
+        base->hostApi_ = nullptr;
+        // Shutdown may arrive while the plugin is inside Yield (an await, a streamed read): the plugin
+        // is destroyed once the host's calls into it that are still on the stack have returned.
+        RunAfterHostEntries([](void* object) { delete static_cast<PluginBase*>(object); }, base);
       },
       [](void*, ::MemoryStats* stats) {
         if (stats == nullptr) return;

@@ -65,7 +65,9 @@ class PluginBase : public AppModule {
 
   // The three PluginApi entries: Initialize stores the host context, routes logging to the host, builds
   // the user agent, registers the service-proxy events and runs OnInitialize; Shutdown marks the plugin
-  // finalizing, unregisters everything and destroys the plugin; GetMemoryStats reads the module heap's
+  // finalizing, unregisters everything, lets go of the host table and destroys the plugin (at once, or,
+  // when it arrives during a Yield, once the host's calls into the plugin on the stack have returned;
+  // meanwhile the plugin reaches nothing and its awaits give up); GetMemoryStats reads the module heap's
   // counters. None lets an exception out.
   [[nodiscard]] static const PluginApi& Api();
 
