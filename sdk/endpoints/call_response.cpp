@@ -37,7 +37,8 @@ StorageTable& Storage() {
 constexpr const char* kOutOfMemoryText = "Out of memory";
 constexpr const char* kEmptyText = "";
 
-void ReleaseResponse(PluginResponse* response) {
+// Called by the host core: lets nothing out (a lock that cannot be taken leaves the storage behind).
+void ReleaseResponse(PluginResponse* response) noexcept try {
   if (response == nullptr) return;
   ReleaseHostValue(response->body);
   std::unique_ptr<ResponseStorage> storage;
@@ -55,6 +56,7 @@ void ReleaseResponse(PluginResponse* response) {
   response->headers = nullptr;
   response->headerCount = 0;
   response->release = nullptr;
+} catch (...) {
 }
 
 // Hands storage over to the table under response; an earlier entry for the same record (one the host

@@ -133,15 +133,18 @@ MaybeType<BindingProperty> Exchange(AppModule& module, std::uint32_t method, std
   request.handleOrRequestId = module.HostHandle();
   PluginResponse response{};
   module.HostRequest(&response, &request);
+  // The record goes back to the host however reading it ends, a throw included.
+  const struct Release {
+    PluginResponse& response;
+    ~Release() {
+      if (response.release != nullptr) response.release(&response);
+    }
+  } release{response};
 
-  MaybeType<BindingProperty> result = BindingProperty();
-  if (response.error != nullptr) {
-    result = Failure(response.status, kRequestErrorResponse, MethodName(method), path, response.error);
-  } else if (readBody) {
-    result = ReadBody(module, method, path, response);
-  }
-  if (response.release != nullptr) response.release(&response);
-  return result;
+  if (response.error != nullptr)
+    return Failure(response.status, kRequestErrorResponse, MethodName(method), path, response.error);
+  if (readBody) return ReadBody(module, method, path, response);
+  return BindingProperty();
 }
 
 }  // namespace RequestDetail
