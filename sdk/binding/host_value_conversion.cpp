@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "sdk/binding/module_heap.h"
+#include "sdk/binding/nesting_limit.h"
 #include "sdk/binding/type_registry.h"
 #include "sdk/diagnostics/message_format.h"
-#include "sdk/serialization/nesting_limit.h"
 
 namespace Quarn {
 

@@ -21,8 +21,8 @@
 
 #include "plugin/plugin_abi.h"
 #include "sdk/binding/type_registry.h"
+#include "sdk/diagnostics/api_version.h"
 #include "sdk/endpoints/api_description.h"
-#include "sdk/host/api_version.h"
 #include "sdk/host/app_module.h"
 #include "sdk/host/plugin_identity.h"
 #include "sdk/host/plugin_log_target.h"

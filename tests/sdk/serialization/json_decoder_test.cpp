@@ -7,8 +7,8 @@
 #include <string>
 
 #include "sdk/binding/module_heap.h"
+#include "sdk/binding/nesting_limit.h"
 #include "sdk/serialization/json_encoder.h"
-#include "sdk/serialization/nesting_limit.h"
 #include "tests/support/small_stack.h"
 
 namespace Quarn {
