@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -252,6 +253,50 @@ TEST_F(HostRequestsTest, ExternalRequestsCarryOneUserAgentAndMapTheResult) {
     EXPECT_EQ(response.message, c.expected.message);
     EXPECT_EQ(response.headers, c.expected.headers);
     EXPECT_EQ(response.body, c.expected.body);
+    EXPECT_EQ(host_.CallEntries().back(), "externalResponse.release");
+  }
+}
+
+// A host that gives a header count or a body length without its pointer: the response says the
+// conversion failed and names what was missing; what could be read is kept.
+TEST_F(HostRequestsTest, ExternalResponseWithNullArraysIsAConversionFailure) {
+  BridgeTestPlugin& plugin = Start();
+  auto transport = std::make_shared<GoxHost::ScriptedTransport>();
+  host_.SetTransport(transport);
+  struct Case {
+    bool nullHeaders;
+    bool nullBody;
+    std::string message;
+    std::map<std::string, std::string> headers;
+    std::string body;
+  };
+  const Case cases[] = {
+      {true,
+       false,
+       "Error converting response for POST https://example.test/n: headers was null",
+       {},
+       "text"},
+      {false,
+       true,
+       "Error converting response for POST https://example.test/n: body was null",
+       {{"x-a", "1"}},
+       ""},
+      {true, true, "Error converting response for POST https://example.test/n: body was null", {}, ""},
+  };
+  for (const Case& c : cases) {
+    GoxHost::ExternalResult answer{0, 201, {{"x-a", "1"}}, "text"};
+    answer.nullHeaders = c.nullHeaders;
+    answer.nullBody = c.nullBody;
+    transport->Answer(answer);
+    ExternalRequest request;
+    request.url = "https://example.test/n";
+    const ExternalResponse response = plugin.SendExternalRequest(request);
+    EXPECT_EQ(response.result, 0);
+    EXPECT_EQ(response.status, 201);
+    EXPECT_TRUE(response.conversionFailed);
+    EXPECT_EQ(response.message, c.message);
+    EXPECT_EQ(response.headers, c.headers);
+    EXPECT_EQ(response.body, c.body);
     EXPECT_EQ(host_.CallEntries().back(), "externalResponse.release");
   }
 }
