@@ -14,6 +14,7 @@ namespace Quarn {
 namespace {
 
 constexpr const char* kStreamReadError = "Stream read error";
+constexpr const char* kStreamFinalizing = "Finalizing";
 constexpr const char* kStreamChunkTooLong = "Stream read delivered more bytes than it was given room for";
 constexpr const char* kResultName = "<result>";
 constexpr const char* kUserAgentHeader = "user-agent";
@@ -63,7 +64,14 @@ MaybeType<std::string> ReadStream(AppModule& module, const PluginResponse& respo
       result = std::move(text);
       break;
     }
-    if (length < kStreamChunkSize) module.YieldOnce();
+    if (length < kStreamChunkSize) {
+      module.YieldOnce();
+      // Shutdown came during the yield: the plugin takes no more of the stream.
+      if (module.Finalizing()) {
+        result = Failure(kStreamFinalizing);
+        break;
+      }
+    }
   }
   if (response.close != nullptr) response.close(response.streamContext);
   return result;

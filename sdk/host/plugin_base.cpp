@@ -17,6 +17,8 @@ namespace {
 constexpr const char* kIncompatibleAssertion = "ALE-EECF0606";
 constexpr const char* kIncompatibleMessage =
     "%1 which supports plugin API %2 is not compatible with core's plugin API %3";
+// The answer to a request made while no host table is held (before Initialize, after Shutdown).
+constexpr const char* kNoHost = "No host core to send the request to";
 
 PluginBase* PluginOf(void* plugin) {
   return static_cast<PluginBase*>(plugin);
@@ -52,11 +54,21 @@ PluginBase::~PluginBase() {
 }
 
 void PluginBase::HostRequest(PluginResponse* response, const PluginRequest* request) {
-  if (const HostApi* api = Host()) api->request(api, response, request);
+  if (const HostApi* api = Host()) {
+    api->request(api, response, request);
+  } else if (response != nullptr) {
+    response->error = kNoHost;  // a request that went nowhere is no success
+  }
 }
 
 void PluginBase::HostExternalRequest(PluginExternalResponse* response, const PluginExternalRequest* request) {
-  if (const HostApi* api = Host()) api->externalRequest(api, response, request);
+  if (const HostApi* api = Host()) {
+    api->externalRequest(api, response, request);
+  } else if (response != nullptr) {
+    response->result = -1;
+    response->body = kNoHost;
+    response->bodyLength = static_cast<std::uint32_t>(std::strlen(kNoHost));
+  }
 }
 
 void PluginBase::HostSendEvent(const PluginEventRecord* event) {

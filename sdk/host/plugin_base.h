@@ -41,7 +41,8 @@ class PluginBase : public AppModule {
   PluginBase();
   ~PluginBase() override;
 
-  // Slots 4 to 12: HostApi entries 0 to 8, in the same order.
+  // Slots 4 to 12: HostApi entries 0 to 8, in the same order. Without a host table (before Initialize,
+  // after Shutdown) they do nothing, except that requests are answered as failed.
   void HostRequest(PluginResponse* response, const PluginRequest* request) override;
   void HostExternalRequest(PluginExternalResponse* response, const PluginExternalRequest* request) override;
   void HostSendEvent(const PluginEventRecord* event) override;

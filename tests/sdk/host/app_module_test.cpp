@@ -238,6 +238,7 @@ TEST_F(AppModuleTest, ShutdownDuringAYieldDefersTheDestructionUntilTheHostsCallR
   bool destroyed = false;
   bool destroyedInsideCallback = true;
   std::string failure;
+  std::string lateRequest;
   std::vector<std::string> calls;
   PluginSetup setup;
   setup.onDestroy = [&] { destroyed = true; };
@@ -252,7 +253,8 @@ TEST_F(AppModuleTest, ShutdownDuringAYieldDefersTheDestructionUntilTheHostsCallR
     failure = answer.HasFailure() ? answer.GetFailure().Message() : "(answered)";
     destroyedInsideCallback = destroyed;
     plugin.YieldOnce();  // after Shutdown: reaches nothing
-    (void)plugin.SendRequest(kHttpMethodGet, "/gox-test/v1/after");
+    const MaybeType<> late = plugin.SendRequest(kHttpMethodGet, "/gox-test/v1/after");
+    lateRequest = late.HasFailure() ? late.GetFailure().Message() : "(sent)";
   });
   bool shutDown = false;
   host_.AddYieldHook([&] {
@@ -265,6 +267,7 @@ TEST_F(AppModuleTest, ShutdownDuringAYieldDefersTheDestructionUntilTheHostsCallR
                    Json(R"({"uri":"/gox-test/v1/go","eventType":"Update","data":{}})"));
   host_.DeliverPendingEvents();
   EXPECT_EQ(failure, "Finalizing");
+  EXPECT_EQ(lateRequest, "Error response for GET /gox-test/v1/after: No host core to send the request to");
   EXPECT_FALSE(destroyedInsideCallback);
   EXPECT_TRUE(destroyed);
   for (const GoxHost::CallRecord& call : host_.Calls())

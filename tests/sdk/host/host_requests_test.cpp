@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/async/host_entry.h"
 #include "sdk/host/telemetry_sender.h"
 #include "tests/support/bridge_fixture.h"
 
@@ -209,6 +210,34 @@ TEST_F(HostRequestsTest, StreamedBodiesYieldOnlyAfterAShortChunkThatSaysMoreFoll
         EXPECT_EQ(wait.label, "Wait: yield");
       }
   }
+}
+
+// Shutdown arriving during a streamed read's yield ends the read: the stream is closed, the record
+// released, and the plugin (kept alive until the host's call into it returns) reads no further.
+TEST_F(HostRequestsTest, StreamedReadStopsWhenShutdownArrivesDuringItsYield) {
+  bool destroyed = false;
+  PluginSetup setup;
+  setup.onDestroy = [&] { destroyed = true; };
+  BridgeTestPlugin& plugin = Start(std::move(setup));
+  host_.AddProvider({kPath, kHttpMethodGet, false}, [](const GoxHost::ProviderRequest&) {
+    return Streamed(std::string(100, 'a'), {{10, true}, {10, true}, {10, true}});
+  });
+  host_.AddYieldHook([&] {
+    if (host_.IsLoaded()) host_.Shutdown();
+  });
+  std::string failure;
+  {
+    const HostEntry entry;  // as if the host had called in: the plugin outlives the read
+    MaybeType<BindingProperty> result = plugin.SendRequest<BindingProperty>(kHttpMethodGet, kPath);
+    failure = result.HasFailure() ? result.GetFailure().Message() : "(read)";
+    EXPECT_FALSE(destroyed);
+  }
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(failure, "Error reading streamed response for GET /gox-other/v1/thing: Finalizing");
+  std::vector<std::string> reads;
+  for (const std::string& entry : host_.CallEntries())
+    if (entry.starts_with("stream.") || entry == "response.release") reads.push_back(entry);
+  EXPECT_EQ(reads, std::vector<std::string>({"stream.read", "stream.close", "response.release"}));
 }
 
 TEST_F(HostRequestsTest, ExternalRequestsCarryOneUserAgentAndMapTheResult) {
