@@ -175,7 +175,12 @@ bool HostCore::Initialize() {
   }
   apiOpen_ = true;
   ++depth_;
-  const bool started = api_->Initialize(plugin_, &context_) != 0;
+  // The record lives only for the call, as a host may keep it: a module must copy what it needs.
+  HostContext context = context_;
+  const bool started = api_->Initialize(plugin_, &context) != 0;
+  auto* const bytes = reinterpret_cast<volatile unsigned char*>(&context);
+  for (std::size_t i = 0; i < sizeof context; ++i)
+    bytes[i] = 0xA5;
   --depth_;
   AfterTopLevelCall();
   return started;

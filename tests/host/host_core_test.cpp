@@ -103,7 +103,9 @@ TEST_F(HostCoreTest, HandshakeSendsTheVersionAndReportsRefusals) {
 
 TEST_F(HostCoreTest, LifecyclePassesTheContextAndChecksTheModulesManners) {
   Start({"OnA", "OnB"});
-  EXPECT_EQ(FakePlugin().context, &host_.Context());
+  ASSERT_TRUE(FakePlugin().context.has_value());
+  EXPECT_EQ(FakePlugin().context->api, host_.Context().api);
+  EXPECT_EQ(FakePlugin().context->hostHandle, host_.Context().hostHandle);
   EXPECT_EQ(host_.GetMemoryStats().allocationCount, 3u);
   FakePlugin().unregisterOnShutdown = false;
   const HostApi* api = Host();
