@@ -135,7 +135,7 @@ HostCore::~HostCore() {
 
 LoadStatus HostCore::Load(const std::string& libraryPath) {
   Shutdown();
-  if (!library_.Open(libraryPath)) {
+  if (!library_.Open(libraryPath, options_.keepModuleMapped)) {
     loadError_ = library_.Error();
     return LoadStatus::kNoLibrary;
   }

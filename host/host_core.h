@@ -73,6 +73,9 @@ struct HostOptions {
   HostVersion version;                    // sent in the handshake; 18.0.0 by default
   std::uint32_t hostHandle = 0x48535431;  // handed to the module in HostContext
   bool echoLog = false;                   // also write the module's log lines to standard error
+  // Leave the module's library mapped after Shutdown (see PluginLibrary::Open): for a host that runs
+  // one module for the life of the process.
+  bool keepModuleMapped = false;
   // Keep the records of calls, waits, log lines and sent events. A long-running host turns this off so
   // that its memory does not grow with every call; problems are then kept up to kMaxKeptProblems.
   bool keepRecords = true;

@@ -38,6 +38,9 @@ std::optional<std::string> HostServer::Start(PluginLoadEntry entry) {
   plugin.modulePath = options_.modulePath;
   plugin.entry = entry;
   plugin.host.keepRecords = false;
+  // gox-host runs one module for the life of the process; the module's never-destroyed singletons
+  // (its value page pool, its table of answered calls) stay valid and are not lost on every unload.
+  plugin.host.keepModuleMapped = true;
   plugin.host.logSink = [this](std::int32_t level, const std::string& message) {
     log_.WriteModule(level, message);
   };
