@@ -57,6 +57,7 @@ void CallThroughFrontDoor(benchmark::State& state, const std::string& path) {
   }
   httplib::Client client("127.0.0.1", server.Port());
   client.set_keep_alive(true);
+  client.set_tcp_nodelay(true);
   for (auto _ : state) {
     httplib::Result result = client.Get(path.c_str());
     if (!result || result->status != 200) {

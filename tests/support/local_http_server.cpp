@@ -11,6 +11,7 @@ namespace GoxHostTest {
 
 LocalHttpServer::LocalHttpServer(const std::function<void(httplib::Server&)>& routes) {
   routes(server_);
+  server_.set_tcp_nodelay(true);  // no Nagle delay between an answer's headers and body
   port_ = server_.bind_to_any_port("127.0.0.1");
   thread_ = std::thread([this] { server_.listen_after_bind(); });
   // stop() only takes effect once the server runs: wait for it, bounded.

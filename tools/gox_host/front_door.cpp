@@ -68,6 +68,9 @@ struct FrontDoor::Impl {
         BuildOpenApi(plugin.Description(), "gox-host: " + plugin.ShortName(), plugin.VersionText()).Text();
     const int threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    // Answers go out as headers and body in separate writes; without this, Nagle's algorithm holds the
+    // body back until the client's delayed acknowledgement, some 40 ms per call.
+    server.set_tcp_nodelay(true);
     server.set_payload_max_length(options.bodyLimit);
     server.set_read_timeout(options.readTimeout);
     server.set_write_timeout(options.writeTimeout);
