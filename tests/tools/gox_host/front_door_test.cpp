@@ -71,9 +71,11 @@ class FrontDoorTest : public ::testing::Test {
     if (log_ != nullptr) std::fclose(log_);
   }
 
-  void Start(bool admin) {
+  void Start(bool admin, std::string fixturesPath = {}, std::string servicesUrl = {}) {
     if (server_) server_->Stop();
     HostServerOptions options;
+    options.fixturesPath = std::move(fixturesPath);
+    options.servicesUrl = std::move(servicesUrl);
     options.modulePath = GOX_HOST_TEST_MODULE_PATH;
     options.admin = admin;
     options.frontDoor.port = 0;
@@ -273,6 +275,26 @@ TEST_F(FrontDoorTest, WithoutTheAdminApiAdminPathsAreUnknown) {
   Start(false);
   EXPECT_EQ(Request("GET", "/admin/game-customization").first, 404);
   EXPECT_EQ(Request("PUT", "/admin/resources/gox-gameflow/v1/session", "{}").first, 404);
+}
+
+TEST_F(FrontDoorTest, AFixturesFileSetsTheWorldTheModuleStartsIn) {
+  const std::string path = "/tmp/gox-host-fixtures-" + std::to_string(getpid()) + ".json";
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs(
+      R"({"resources": {"/gox-gameflow/v1/session": {"phase": "ChampSelect"}}, "inventory": {"EMOTE": [42]}})",
+      file);
+  std::fclose(file);
+  Start(true, path, "http://127.0.0.1:1");
+  std::remove(path.c_str());
+  EXPECT_EQ(Request("GET", "/gox-hosttest/v1/phase").second, R"({"events":1,"phase":"ChampSelect"})");
+  const GoxHost::JsonValue config =
+      Json(Request("GET", "/gox-platform-config/v1/namespaces/Loadouts").second);
+  EXPECT_STREQ(config.Get()["LoadoutsServiceUrl"].GetString(), "http://127.0.0.1:1");
+  const GoxHost::JsonValue tokens = Json(Request("GET", "/gox-hosttest/v1/tokens?type=EMOTE").second);
+  const auto claims = VerifyToken(tokens.Get()["EMOTE"].GetString(), TokenSecretFromEnvironment());
+  ASSERT_TRUE(std::holds_alternative<GoxHost::JsonValue>(claims));
+  EXPECT_EQ(GoxHost::JsonText(std::get<GoxHost::JsonValue>(claims).Get()["items"]), "[42]");
 }
 
 TEST_F(FrontDoorTest, OpenApiListsEveryEndpoint) {
