@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "sdk/diagnostics/logger.h"
 #include "sdk/endpoints/endpoint_builder.h"
 #include "sdk/host/plugin_base.h"
 
@@ -50,6 +51,7 @@ class HostTestPlugin final : public Quarn::PluginBase {
         .AddPathArgument("id", "The item set")
         .AddBodyArgument("items", "Its items");
     RegisterEndpoint(registry, tags, kHttpMethodGet, kSleep, MakeHandler([](std::uint32_t ms) {
+                       Quarn::Log(0, 2, "%s", kSleepingLine);  // tells a watching test the call has begun
                        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, kLongestSleepMs)));
                        return std::string("slept");
                      }))

@@ -15,6 +15,7 @@ inline constexpr const char* kPhase = "/gox-hosttest/v1/phase";         // GET: 
 inline constexpr const char* kTokens = "/gox-hosttest/v1/tokens";       // GET ?type=: tokens of it and BANNER
 inline constexpr const char* kCustomize = "/gox-hosttest/v1/customize";  // POST ?token=: service proxy
 inline constexpr const char* kExternal = "/gox-hosttest/v1/external";    // GET ?url=: outside request
+inline constexpr const char* kSleepingLine = "sleep call begins";        // logged by kSleep
 inline constexpr const char* kPublished = "/gox-hosttest/v1/items/";     // + id: published items
 
 }  // namespace GoxHostTestModule

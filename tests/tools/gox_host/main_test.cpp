@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/module/host_test_module.h"
+
 extern char** environ;
 
 namespace {
@@ -130,7 +132,10 @@ TEST(GoxHostProcessTest, SigtermLetsTheCallInFlightFinishThenExitsZero) {
       inFlightBody = result->body;
     }
   });
-  std::this_thread::sleep_for(milliseconds(500));  // the call is on the plugin thread by now
+  // Wait until the module has the call (it logs a line as the call begins), then stop the host.
+  for (int i = 0; i < 1000 && host.ErrorOutput().find(GoxHostTestModule::kSleepingLine) == std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(milliseconds(10));
   host.Signal(SIGTERM);
   call.join();
   EXPECT_EQ(inFlightStatus, 200);

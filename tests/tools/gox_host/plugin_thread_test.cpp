@@ -84,13 +84,16 @@ TEST_F(PluginThreadTest, TheQueueIsServedWhileTheModuleYields) {
 }
 
 TEST_F(PluginThreadTest, LateTasksAreAbandonedAndStoppedThreadsRunNothing) {
-  FakePlugin().endpoints[1] = [](PluginResponse* response, const PluginRequest*) {
+  std::atomic<bool> busyStarted = false;
+  FakePlugin().endpoints[1] = [&](PluginResponse* response, const PluginRequest*) {
+    busyStarted = true;
     std::this_thread::sleep_for(milliseconds(300));
     GoxHostTest::Answer(response, 200, "null");
   };
   Start();
   std::thread busy([&] { (void)CallAction(); });
-  std::this_thread::sleep_for(milliseconds(50));
+  for (int i = 0; i < 1000 && !busyStarted; ++i)
+    std::this_thread::sleep_for(milliseconds(5));
   std::atomic<bool> ran = false;
   EXPECT_EQ(plugin_.Run([&](GoxHost::HostCore&) { ran = true; }, milliseconds(10)), RunStatus::kTimedOut);
   busy.join();
