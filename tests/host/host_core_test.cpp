@@ -422,5 +422,41 @@ TEST_F(HostCoreTest, ReleasingARecordTwiceIsAProblemNotADoubleFree) {
   EXPECT_TRUE(Contains(host_.Problems(), "already released"));
 }
 
+TEST(HostCoreSinksTest, ALongRunningHostKeepsNoRecordsButHandsOnLogLinesProblemsAndEvents) {
+  GoxHostTest::ResetFakePlugin();
+  std::vector<std::string> logged;
+  std::vector<std::string> problems;
+  std::vector<std::string> seen;
+  HostOptions options;
+  options.keepRecords = false;
+  options.logSink = [&](std::int32_t level, const std::string& message) {
+    logged.push_back(std::to_string(level) + ": " + message);
+  };
+  options.problemSink = [&](const std::string& problem) { problems.push_back(problem); };
+  HostCore host(options);
+  host.ObserveAll([&](const QueuedEvent& event) { seen.push_back(event.name); });
+  FakePlugin().listenOnInitialize = {"A"};
+  ASSERT_EQ(host.Load(&GoxHostTest::FakePluginEntry), LoadStatus::kLoaded);
+  ASSERT_TRUE(host.Initialize());
+  const HostApi* api = Host();
+  for (int i = 0; i < 3; ++i) {
+    api->log(api, 1, "line");
+    api->endWait(api);  // a broken rule
+    api->yield(api);
+  }
+  host.QueueEvent("A", Json("1"));
+  host.QueueEvent("B", Json("2"));
+  EXPECT_EQ(host.DeliverPendingEvents(), 2u);
+  EXPECT_EQ(logged, (std::vector<std::string>{"1: line", "1: line", "1: line"}));
+  EXPECT_EQ(problems.size(), 3u);
+  EXPECT_EQ(seen, (std::vector<std::string>{"A", "B"}));  // whether or not the module listens
+  EXPECT_EQ(FakePlugin().events.size(), 1u);
+  EXPECT_TRUE(host.Calls().empty());
+  EXPECT_TRUE(host.LogLines().empty());
+  EXPECT_TRUE(host.Waits().empty());
+  EXPECT_EQ(host.Problems().size(), 3u);  // problems are still kept, up to a bound
+  host.Shutdown();
+}
+
 }  // namespace
 }  // namespace GoxHost
