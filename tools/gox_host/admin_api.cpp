@@ -65,6 +65,7 @@ HttpAnswer AdminApi::Resource(const AdminRequest& request, const std::string& pa
         [answer, shared, path](GoxHost::HostCore& host) {
           const bool existed = host.Resource(path) != nullptr;
           host.PublishResource(path, *shared);
+          host.DeliverPendingEvents();  // answered once the module has seen the change
           *answer = JsonAnswer(ChangeJson(path, existed ? "Update" : "Create"));
         },
         answer);
@@ -78,6 +79,7 @@ HttpAnswer AdminApi::Resource(const AdminRequest& request, const std::string& pa
             return;
           }
           host.DeleteResource(path);
+          host.DeliverPendingEvents();
           *answer = JsonAnswer(ChangeJson(path, "Delete"));
         },
         answer);

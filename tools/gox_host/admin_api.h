@@ -6,7 +6,8 @@
 //   GET    /admin/resources/{path}   the stored value; 404 when there is nothing
 //   GET    /admin/game-customization what the service-proxy stand-in received, oldest first
 //
-// Only loopback clients are served (403 otherwise). The answers of the changes are
+// Only loopback clients are served (403 otherwise). A change is answered once its event has reached the
+// module, so a request that follows it sees the module's new state; the answer is
 // {"uri": path, "eventType": "Create" | "Update" | "Delete"}.
 
 #pragma once
