@@ -16,7 +16,7 @@ constexpr const char* kModeNames[] = {"slow", "error", "malformed", "close"};
 }  // namespace
 
 std::variant<Fault, std::string> FaultSwitch::Parse(std::string_view text) {
-  const std::optional<GoxHost::JsonValue> parsed = GoxHost::JsonValue::Parse(text);
+  const std::optional<GoxHost::JsonValue> parsed = ParseRequestJson(text);
   if (!parsed || !parsed->Get().IsObject() || !parsed->Get().HasMember("mode"))
     return std::string(kNotObject);
   const rapidjson::Value& given = parsed->Get();

@@ -1,6 +1,7 @@
 #include "services/inventory_fixtures.h"
 
 #include "host/json_value.h"
+#include "services/service_text.h"
 
 namespace GoxServices {
 namespace {
@@ -58,7 +59,7 @@ InventoryFixtures::InventoryFixtures() {
 }
 
 std::optional<std::string> InventoryFixtures::Apply(std::string_view text) {
-  const std::optional<GoxHost::JsonValue> parsed = GoxHost::JsonValue::Parse(text);
+  const std::optional<GoxHost::JsonValue> parsed = ParseRequestJson(text);
   if (!parsed || !parsed->Get().IsObject()) return std::string(kNotJson);
   const rapidjson::Value& fixtures = parsed->Get();
   for (const auto& member : fixtures.GetObject()) {

@@ -12,12 +12,6 @@ namespace GoxServices {
 namespace {
 
 constexpr const char* kNoPuuid = "the query needs a puuid";
-constexpr const char* kBadGetBody =
-    "the body must be a JSON object with \"id\" (uint32), \"inventoryTypes\" (strings) and \"inventoryJWTs\" "
-    "(strings)";
-constexpr const char* kBadSetBody =
-    "the body must be a JSON object with \"id\" (uint32), \"items\" (an object by inventory type) and "
-    "\"inventoryJWTs\" (strings)";
 constexpr const char* kBadId = "the loadout id must be a uint32";
 constexpr const char* kNoType = "the query needs an inventoryType";
 constexpr const char* kBadAccountId = "the query needs an accountId (uint64)";
@@ -33,7 +27,7 @@ bool IsStringArray(const rapidjson::Value& object, const char* name) {
 // object under `object` (when given).
 std::optional<GoxHost::JsonValue> ParseBody(std::string_view body, std::initializer_list<const char*> arrays,
                                             const char* object = nullptr) {
-  std::optional<GoxHost::JsonValue> parsed = GoxHost::JsonValue::Parse(body);
+  std::optional<GoxHost::JsonValue> parsed = ParseRequestJson(body);
   if (!parsed) return std::nullopt;
   const rapidjson::Value& value = parsed->Get();
   if (!value.IsObject() || !value.HasMember("id") || !value["id"].IsUint()) return std::nullopt;

@@ -26,6 +26,14 @@
 
 namespace GoxServices {
 
+// The refusals of a body that does not have the request's shape.
+inline constexpr const char* kBadGetBody =
+    "the body must be a JSON object with \"id\" (uint32), \"inventoryTypes\" (strings) and \"inventoryJWTs\" "
+    "(strings)";
+inline constexpr const char* kBadSetBody =
+    "the body must be a JSON object with \"id\" (uint32), \"items\" (an object by inventory type) and "
+    "\"inventoryJWTs\" (strings)";
+
 class LoadoutsService {
  public:
   // Customizations kept for the admin API; older ones are forgotten.

@@ -9,6 +9,30 @@ std::int64_t SecondsNow() {
       .count();
 }
 
+std::optional<GoxHost::JsonValue> ParseRequestJson(std::string_view text) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth) return std::nullopt;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return GoxHost::JsonValue::Parse(text);
+}
+
 std::string FailureJson(int status, std::string_view message) {
   GoxHost::JsonValue failure;
   GoxHost::JsonDocument& document = failure.Edit();

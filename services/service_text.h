@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,14 @@ struct ServiceAnswer {
 [[nodiscard]] inline ServiceAnswer FailureAnswer(int status, std::string_view message) {
   return {status, FailureJson(status, message)};
 }
+
+// How deep a request body's arrays and objects may nest. The JSON parser and the walks over a parsed
+// value recurse once per level, so a body of a million "[" must be refused before it is parsed.
+inline constexpr int kMaxJsonDepth = 64;
+
+// The JSON value of a request body; nothing when it is not one JSON value or nests deeper than
+// kMaxJsonDepth.
+[[nodiscard]] std::optional<GoxHost::JsonValue> ParseRequestJson(std::string_view text);
 
 // Seconds since the epoch, from the clock.
 [[nodiscard]] std::int64_t SecondsNow();

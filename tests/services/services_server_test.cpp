@@ -12,6 +12,7 @@
 
 #include "host/json_value.h"
 #include "services/item_ownership.h"
+#include "services/loadouts_service.h"
 #include "services/service_text.h"
 #include "tools/common/token_signing.h"
 
@@ -221,6 +222,18 @@ TEST_F(ServicesServerTest, MalformedRequestsAreRefusedWith400) {
       Post("/loadouts/v3/setGameCustomization/?location=l&puuid=p&accountId=-1", GetBody(1, {}, {}))->body,
       FailureJson(400, "the query needs an accountId (uint64)"));
   EXPECT_EQ(client_->Get("/nowhere")->status, 404);
+
+  // Nesting the parser would recurse through a level at a time is refused before parsing; within the
+  // limit, a string full of brackets is only text.
+  const std::string deep = R"({"id":1,"items":{"EMOTE":)" + std::string(500000, '[') +
+                           std::string(500000, ']') + R"(},"inventoryJWTs":[]})";
+  EXPECT_EQ(Post("/loadouts/v3/items?puuid=p", deep)->body, FailureJson(400, kBadSetBody));
+  EXPECT_EQ(client_->Put("/admin/fault", std::string(100000, '{'), "application/json")->status, 400);
+  const std::string bracketsInText =
+      R"({"id":1,"items":{},"inventoryJWTs":[")" + std::string(1000, '[') + R"("]})";
+  EXPECT_EQ(Post("/loadouts/v3/items?puuid=p", bracketsInText)->body,
+            FailureJson(403, "inventory token refused: token is not three base64url parts"));
+  EXPECT_EQ(Read(1, {"EMOTE"})->status, 200);
 }
 
 TEST_F(ServicesServerTest, SignedItemsCarryTheStoredItemsOfTheAskedTypes) {
