@@ -12,6 +12,7 @@
 #include "services/inventory_service.h"
 #include "services/loadout_store.h"
 #include "services/loadouts_service.h"
+#include "tools/common/listen_address.h"
 
 namespace GoxServices {
 namespace {
@@ -29,10 +30,6 @@ constexpr const char* kNoFixtures = "could not read the fixtures file %s";
 constexpr const char* kBadFixtures = "fixtures file %s: %s";
 constexpr const char* kNoTemporaryDir = "could not make a temporary folder for the database";
 constexpr const char* kCannotListen = "could not listen on %s:%d";
-
-bool IsLoopback(const std::string& address) {
-  return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
-}
 
 bool HasBearer(const httplib::Request& request) {
   const std::string value = request.get_header_value("Authorization");
@@ -128,7 +125,7 @@ void ServicesServer::Route() {
   server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
     using Status = httplib::Server::HandlerResponse;
     if (request.path.starts_with(kAdminPrefix)) {
-      if (IsLoopback(request.remote_addr)) return Status::Unhandled;
+      if (GoxTools::IsLoopbackAddress(request.remote_addr)) return Status::Unhandled;
       Send(FailureAnswer(403, kNotLoopback), response);
       return Status::Handled;
     }

@@ -17,4 +17,8 @@ std::optional<std::pair<std::string, int>> ParseListenAddress(const std::string&
   return std::make_pair(host, port);
 }
 
+bool IsLoopbackAddress(const std::string& address) {
+  return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
+}
+
 }  // namespace GoxTools
