@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "tools/common/listen_address.h"
+
 namespace GoxHostApp {
 namespace {
 
@@ -30,12 +32,8 @@ std::string ChangeJson(const std::string& path, const char* eventType) {
 
 }  // namespace
 
-bool IsLoopback(const std::string& address) {
-  return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
-}
-
 HttpAnswer AdminApi::Handle(const AdminRequest& request) {
-  if (!IsLoopback(request.remoteAddr)) return FailureAnswer(403, kNotLoopback);
+  if (!GoxTools::IsLoopbackAddress(request.remoteAddr)) return FailureAnswer(403, kNotLoopback);
   if (request.path.starts_with(kResourcesPrefix) &&
       request.path.size() > std::string_view(kResourcesPrefix).size())
     return Resource(request, request.path.substr(std::string_view(kResourcesPrefix).size() - 1));

@@ -39,9 +39,6 @@ struct AdminRequest {
                                               PluginThread::Task task,
                                               const std::shared_ptr<HttpAnswer>& answer);
 
-// Whether `address` is a loopback address (127.0.0.0/8, ::1, or 127.x mapped into IPv6).
-[[nodiscard]] bool IsLoopback(const std::string& address);
-
 class AdminApi {
  public:
   // `standIns` is touched on the plugin thread only.

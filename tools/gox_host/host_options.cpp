@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "tools/common/listen_address.h"
+
 namespace GoxHostApp {
 namespace {
 
@@ -17,16 +19,6 @@ std::optional<Number> ParseNumber(const std::string& text, Number low, Number hi
   if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
     return std::nullopt;
   return value;
-}
-
-std::optional<std::pair<std::string, int>> ParseListen(const std::string& text) {
-  const std::size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0) return std::nullopt;
-  std::string host = text.substr(0, colon);
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  const std::optional<int> port = ParseNumber<int>(text.substr(colon + 1), 0, 65535);
-  if (!port) return std::nullopt;
-  return std::make_pair(host, *port);
 }
 
 }  // namespace
@@ -63,7 +55,7 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
       ok = value.starts_with("http://") || value.starts_with("https://");
       options.servicesUrl = value;
     } else if (flag == "--listen") {
-      const auto listen = ParseListen(value);
+      const auto listen = GoxTools::ParseListenAddress(value);
       ok = listen.has_value();
       if (ok) std::tie(options.frontDoor.host, options.frontDoor.port) = *listen;
     } else if (flag == "--body-limit") {

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/gox_host/token_signing.h"
+#include "tools/common/token_signing.h"
 
 namespace GoxHostApp {
 namespace {
@@ -23,7 +23,7 @@ std::optional<std::string> ReadFile(const std::string& path) {
 }  // namespace
 
 HostServer::HostServer(HostServerOptions options, HostLog& log)
-    : options_(std::move(options)), log_(log), standIns_(TokenSecretFromEnvironment()) {}
+    : options_(std::move(options)), log_(log), standIns_(GoxTools::TokenSecretFromEnvironment()) {}
 
 std::optional<std::string> HostServer::Start(PluginLoadEntry entry) {
   if (!options_.fixturesPath.empty()) {

@@ -2,7 +2,6 @@
 // See the README's "Running gox-host" and `gox-host --help`.
 
 #include <curl/curl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <climits>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/stop_signals.h"
 #include "tools/gox_host/host_server.h"
 
 namespace {
@@ -37,13 +37,7 @@ int main(int argc, char** argv) {
   GoxHostApp::HostServerOptions options = std::get<GoxHostApp::HostServerOptions>(std::move(parsed));
   if (options.modulePath.empty()) options.modulePath = GoxHostApp::DefaultModulePath(ExecutablePath(argv[0]));
 
-  // SIGINT and SIGTERM are taken by sigwait below; every thread started from here on inherits the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  GoxTools::BlockStopSignals();
   curl_global_init(CURL_GLOBAL_DEFAULT);
 
   GoxHostApp::HostLog log;
@@ -57,9 +51,7 @@ int main(int argc, char** argv) {
       log.Info("module " + options.modulePath + " loaded and initialized");
       std::printf("gox-host listening on http://%s:%d\n", options.frontDoor.host.c_str(), server.Port());
       std::fflush(stdout);
-      int received = 0;
-      sigwait(&stopSignals, &received);
-      log.Info(std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+      log.Info(std::string("stopping on ") + GoxTools::WaitForStopSignal());
       server.Stop();
       log.Info("stopped");
     }

@@ -5,8 +5,8 @@
 #include <utility>
 #include <variant>
 
+#include "tools/common/token_signing.h"
 #include "tools/gox_host/call_mapping.h"
-#include "tools/gox_host/token_signing.h"
 
 namespace GoxHostApp {
 namespace {
@@ -179,7 +179,8 @@ GoxHost::ProviderAnswer PluginStandIns::SignedInventory(const GoxHost::HostCore&
     body.AddMember("items", items, claimAllocator);
     body.AddMember("iat", now, claimAllocator);
     body.AddMember("exp", now + tokenLifetime_, claimAllocator);
-    document.AddMember(Text(name, allocator), Text(SignToken(claims, secret_), allocator), allocator);
+    document.AddMember(Text(name, allocator), Text(GoxTools::SignToken(claims, secret_), allocator),
+                       allocator);
   }
   return GoxHost::ProviderAnswer::Ok(std::move(tokens));
 }
@@ -203,8 +204,8 @@ GoxHost::ServiceAnswer PluginStandIns::Service(const GoxHost::ServiceCall& call)
       record.error = kBadPayload;
       answer.status = "400";
     } else {
-      auto verified = VerifyToken(payload->Get()["signedJWT"].GetString(), secret_, now_());
-      if (auto* error = std::get_if<TokenError>(&verified)) {
+      auto verified = GoxTools::VerifyToken(payload->Get()["signedJWT"].GetString(), secret_, now_());
+      if (auto* error = std::get_if<GoxTools::TokenError>(&verified)) {
         record.error = FormatText(kRejected, error->message.c_str());
         answer.status = "403";
       } else {

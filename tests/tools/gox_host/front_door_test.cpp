@@ -19,8 +19,8 @@
 
 #include "tests/support/local_http_server.h"
 #include "tests/support/module/host_test_module.h"
+#include "tools/common/token_signing.h"
 #include "tools/gox_host/host_server.h"
-#include "tools/gox_host/token_signing.h"
 
 namespace GoxHostApp {
 namespace {
@@ -248,7 +248,8 @@ TEST_F(FrontDoorTest, TheServiceProxyStandInVerifiesTokensAndRecordsWhatItGot) {
   ASSERT_EQ(tokensStatus, 200) << tokensBody;
   const GoxHost::JsonValue tokens = Json(tokensBody);
   for (const char* type : {"EMOTE", "BANNER"}) {
-    const auto claims = VerifyToken(tokens.Get()[type].GetString(), TokenSecretFromEnvironment());
+    const auto claims =
+        GoxTools::VerifyToken(tokens.Get()[type].GetString(), GoxTools::TokenSecretFromEnvironment());
     ASSERT_TRUE(std::holds_alternative<GoxHost::JsonValue>(claims)) << type;
     EXPECT_STREQ(std::get<GoxHost::JsonValue>(claims).Get()["inventoryType"].GetString(), type);
   }
@@ -292,7 +293,8 @@ TEST_F(FrontDoorTest, AFixturesFileSetsTheWorldTheModuleStartsIn) {
       Json(Request("GET", "/gox-platform-config/v1/namespaces/Loadouts").second);
   EXPECT_STREQ(config.Get()["LoadoutsServiceUrl"].GetString(), "http://127.0.0.1:1");
   const GoxHost::JsonValue tokens = Json(Request("GET", "/gox-hosttest/v1/tokens?type=EMOTE").second);
-  const auto claims = VerifyToken(tokens.Get()["EMOTE"].GetString(), TokenSecretFromEnvironment());
+  const auto claims =
+      GoxTools::VerifyToken(tokens.Get()["EMOTE"].GetString(), GoxTools::TokenSecretFromEnvironment());
   ASSERT_TRUE(std::holds_alternative<GoxHost::JsonValue>(claims));
   EXPECT_EQ(GoxHost::JsonText(std::get<GoxHost::JsonValue>(claims).Get()["items"]), "[42]");
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "tools/gox_host/token_signing.h"
+#include "tools/common/token_signing.h"
 
 namespace GoxHostApp {
 namespace {
@@ -97,7 +97,7 @@ TEST_F(PluginStandInsTest, FixturesReplaceDefaultsOrAreRefusedWhole) {
 
   Install();
   const GoxHost::ProviderAnswer answer = standIns_.SignedInventory(host_, TypesRequest(R"(["TRAIL"])"));
-  const auto claims = VerifyToken(answer.body.Get()["TRAIL"].GetString(), kSecret, kNow);
+  const auto claims = GoxTools::VerifyToken(answer.body.Get()["TRAIL"].GetString(), kSecret, kNow);
   ASSERT_TRUE(std::holds_alternative<GoxHost::JsonValue>(claims));
   EXPECT_EQ(std::get<GoxHost::JsonValue>(claims).Get()["exp"].GetInt64(), kNow + 60);
 }
@@ -115,7 +115,7 @@ TEST_F(PluginStandInsTest, SignedInventoryHasOneVerifiableTokenPerType) {
     const char* items;
   };
   for (const Case& c : {Case{"EMOTE", "[10,11]"}, Case{"NOTHING", "[]"}}) {
-    const auto claims = VerifyToken(tokens[c.type].GetString(), kSecret, kNow);
+    const auto claims = GoxTools::VerifyToken(tokens[c.type].GetString(), kSecret, kNow);
     ASSERT_TRUE(std::holds_alternative<GoxHost::JsonValue>(claims)) << c.type;
     const rapidjson::Value& body = std::get<GoxHost::JsonValue>(claims).Get();
     EXPECT_STREQ(body["puuid"].GetString(), "00000000-0000-4000-8000-000000000001");
@@ -144,9 +144,9 @@ TEST_F(PluginStandInsTest, SignedInventoryHasOneVerifiableTokenPerType) {
 
 TEST_F(PluginStandInsTest, TheDraftServiceAcceptsOnlyTokensItCanVerify) {
   Install();
-  const std::string good = SignToken(Json(R"({"puuid":"p","items":[1]})"), kSecret);
-  const std::string forged = SignToken(Json(R"({"puuid":"p","items":[1]})"), "not the secret");
-  const std::string expired = SignToken(Json(R"({"puuid":"p","exp":5})"), kSecret);
+  const std::string good = GoxTools::SignToken(Json(R"({"puuid":"p","items":[1]})"), kSecret);
+  const std::string forged = GoxTools::SignToken(Json(R"({"puuid":"p","items":[1]})"), "not the secret");
+  const std::string expired = GoxTools::SignToken(Json(R"({"puuid":"p","exp":5})"), kSecret);
   struct Case {
     GoxHost::ServiceCall call;
     const char* status;

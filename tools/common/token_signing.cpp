@@ -1,4 +1,4 @@
-#include "tools/gox_host/token_signing.h"
+#include "tools/common/token_signing.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdlib>
 
-namespace GoxHostApp {
+namespace GoxTools {
 namespace {
 
 constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
@@ -127,4 +127,4 @@ std::variant<GoxHost::JsonValue, TokenError> VerifyToken(std::string_view token,
   return std::move(*claims);
 }
 
-}  // namespace GoxHostApp
+}  // namespace GoxTools

@@ -1,8 +1,9 @@
 // Signed tokens: compact HS256 JSON web tokens, signed and verified with a shared secret.
 //
-// The inventory stand-in signs one token per inventory type; the service-proxy stand-in (and any
-// service that shares the secret) verifies them. Only the algorithm HS256 is accepted on verification:
-// a token that names another algorithm, "none" included, is refused whatever its signature says.
+// gox-host's inventory stand-in signs one token per inventory type; its service-proxy stand-in and
+// gox-services, which share the secret, verify them, and gox-services signs the tokens it hands out. Only the
+// algorithm HS256 is accepted on verification: a token that names another algorithm, "none" included, is
+// refused whatever its signature says.
 
 #pragma once
 
@@ -14,7 +15,7 @@
 
 #include "host/json_value.h"
 
-namespace GoxHostApp {
+namespace GoxTools {
 
 // The secret used when GOX_TOKEN_SECRET is not set. Good for a developer's machine only.
 inline constexpr const char* kDevelopmentSecret = "gox-development-secret";
@@ -47,4 +48,4 @@ struct TokenError {
                                                                        std::string_view secret,
                                                                        std::optional<std::int64_t> now = {});
 
-}  // namespace GoxHostApp
+}  // namespace GoxTools

@@ -1,11 +1,11 @@
-#include "tools/gox_host/token_signing.h"
+#include "tools/common/token_signing.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <variant>
 
-namespace GoxHostApp {
+namespace GoxTools {
 namespace {
 
 std::string Hex(const std::string& bytes) {
@@ -92,4 +92,4 @@ TEST(TokenSigningTest, SignedTokensVerifyAndTamperedOnesAreRefused) {
 }
 
 }  // namespace
-}  // namespace GoxHostApp
+}  // namespace GoxTools
