@@ -4,10 +4,9 @@
 //
 //   build/default/bench/bench_services_load [--clients 200] [--seconds 30] [--warmup 5] [--no-keep-alive]
 //
-// Clients join over the first second and keep their connection alive between calls unless told not to.
-// With --no-keep-alive every call is a new connection to gox-host; under that churn the listen queue of
-// its HTTP server (5 deep in the packaged cpp-httplib) overflows now and then, and a few POSTs in tens
-// of thousands of calls are closed unanswered. The run counts those as failures too.
+// Clients join over the first second and keep their connection alive between calls unless told not to;
+// with --no-keep-alive every call is a new connection to gox-host. A call closed unanswered counts as a
+// failure.
 // Exit status 0 when no call failed, every read-back matched and neither process grew by more than
 // kMaxGrowthKiB after warm-up; 1 otherwise. A load run, not a timed test: it belongs to bench/.
 
