@@ -8,6 +8,9 @@
 namespace Quarn {
 namespace {
 
+// Inline pages are told from pool pages by their size.
+static_assert((1 + Slab::kInlineSlots) * Slab::kMaxSlotSize < PagePool::kPageSize);
+
 std::uint16_t NextFree(const unsigned char* slot) noexcept {
   std::uint16_t next;
   std::memcpy(&next, slot, sizeof next);
@@ -21,7 +24,7 @@ void SetNextFree(unsigned char* slot, std::uint16_t next) noexcept {
 }  // namespace
 
 Slab::~Slab() {
-  if (!laidOut_) return;
+  if (pagesHeld_ == 0) return;
   void* batch[128];
   std::size_t batched = 0;
   for (SizeClass& sizeClass : classes_) {
@@ -51,12 +54,18 @@ Slab::PageHeader* Slab::LayOutPage(void* memory, std::size_t pageSize, std::size
   return page;
 }
 
-void Slab::LayOutClasses() noexcept {
-  for (std::size_t i = 0; i < kClassCount; ++i) {
-    PageHeader* page = LayOutPage(classes_[i].inlinePage, kInlinePageSize, 4 * (i + 1));
-    if (page->firstFree != 0) Link(classes_[i].withFree, page);
-  }
-  laidOut_ = true;
+Slab::PageHeader* Slab::CarveInlinePage(SizeClass& sizeClass, std::size_t slotSize) noexcept {
+  const std::size_t headerSlots = (sizeof(PageHeader) + slotSize - 1) / slotSize;
+  std::size_t size = (headerSlots + kInlineSlots) * slotSize;
+  if (size > kInlineBytes - inlineUsed_) size = (kInlineBytes - inlineUsed_) / slotSize * slotSize;
+  if (size < (headerSlots + 2) * slotSize) return nullptr;
+  sizeClass.inlineOffset = static_cast<std::uint16_t>(inlineUsed_);
+  sizeClass.inlineSize = static_cast<std::uint16_t>(size);
+  // The next page starts aligned like a page header.
+  inlineUsed_ += (size + alignof(PageHeader) - 1) / alignof(PageHeader) * alignof(PageHeader);
+  PageHeader* page = LayOutPage(inline_ + sizeClass.inlineOffset, size, slotSize);
+  Link(sizeClass.withFree, page);
+  return page;
 }
 
 void Slab::Link(PageHeader*& list, PageHeader* page) noexcept {
@@ -77,11 +86,11 @@ void Slab::Unlink(PageHeader*& list, PageHeader* page) noexcept {
 
 void* Slab::Allocate(std::size_t size) noexcept {
   if (size == 0 || size > kMaxSlotSize) return nullptr;
-  if (!laidOut_) LayOutClasses();
   const std::size_t index = (size + 3) / 4 - 1;
   const std::size_t slotSize = 4 * (index + 1);
   SizeClass& sizeClass = classes_[index];
   PageHeader* page = sizeClass.withFree;
+  if (page == nullptr && sizeClass.inlineSize == 0) page = CarveInlinePage(sizeClass, slotSize);
   if (page == nullptr) {
     void* memory = PagePool::Instance().TakePage();
     if (memory == nullptr) return nullptr;
@@ -106,8 +115,8 @@ void Slab::Release(void* slot, std::size_t size) noexcept {
   const std::size_t slotSize = 4 * (index + 1);
   SizeClass& sizeClass = classes_[index];
   const auto address = reinterpret_cast<std::uintptr_t>(slot);
-  const auto inlineStart = reinterpret_cast<std::uintptr_t>(sizeClass.inlinePage);
-  const bool isInline = address - inlineStart < kInlinePageSize;
+  const auto inlineStart = reinterpret_cast<std::uintptr_t>(inline_ + sizeClass.inlineOffset);
+  const bool isInline = address - inlineStart < sizeClass.inlineSize;
   auto* page = reinterpret_cast<PageHeader*>(isInline ? inlineStart
                                                       : address & ~std::uintptr_t{PagePool::kPageSize - 1});
   if (page->firstFree == 0) {

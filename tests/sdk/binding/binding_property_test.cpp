@@ -103,6 +103,23 @@ TEST(BindingPropertyTest, FreshValueIsAnEmptyRootWithoutStorage) {
   EXPECT_EQ(sizeof(BindingProperty), 24u);
 }
 
+// A record of a dozen fields, strings, an enum and a short list, as a small request body holds, lives in
+// its context alone: no page is taken from the pool, so building it touches no fresh memory.
+TEST(BindingPropertyTest, SmallTreeTakesNoPageFromThePool) {
+  const std::size_t blocksBefore = PagePool::Instance().ReadUsage().blocks;
+  BindingProperty record;
+  for (int i = 0; i < 12; ++i)
+    record.Field("member" + std::to_string(i)).SetString("value number " + std::to_string(i));
+  record.Field("colour").SetEnum(2, kColour);
+  for (int i = 0; i < 4; ++i)
+    record.Field("list").Append().SetString("entry " + std::to_string(i));
+  ASSERT_FALSE(record.AllocationFailed());
+  EXPECT_EQ(record.Context()->SlabInUse().PagesHeld(), 0u);
+  EXPECT_EQ(PagePool::Instance().ReadUsage().blocks, blocksBefore);
+  EXPECT_EQ(record.Field("member7").GetString(""), "value number 7");
+  EXPECT_EQ(record.Field("list").Element(3).GetString(""), "entry 3");
+}
+
 TEST(BindingPropertyTest, GettersReadOnlyTheirOwnKind) {
   const std::uint8_t bytes[] = {7, 8};
   struct Case {
