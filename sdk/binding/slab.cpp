@@ -44,14 +44,9 @@ Slab::~Slab() {
 }
 
 Slab::PageHeader* Slab::LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept {
-  auto* bytes = static_cast<unsigned char*>(memory);
-  const std::size_t slots = pageSize / slotSize;
   const std::size_t first = (sizeof(PageHeader) + slotSize - 1) / slotSize;
-  for (std::size_t i = first; i < slots; ++i)
-    SetNextFree(bytes + i * slotSize, static_cast<std::uint16_t>(i + 1 < slots ? i + 1 : 0));
-  auto* page = ::new (memory) PageHeader{nullptr, nullptr, static_cast<std::uint16_t>(pageSize), 0,
-                                         static_cast<std::uint16_t>(first < slots ? first : 0)};
-  return page;
+  return ::new (memory) PageHeader{nullptr, nullptr, static_cast<std::uint16_t>(pageSize),
+                                   0,       0,       static_cast<std::uint16_t>(first)};
 }
 
 Slab::PageHeader* Slab::CarveInlinePage(SizeClass& sizeClass, std::size_t slotSize) noexcept {
@@ -98,10 +93,15 @@ void* Slab::Allocate(std::size_t size) noexcept {
     page = LayOutPage(memory, PagePool::kPageSize, slotSize);
     Link(sizeClass.withFree, page);
   }
-  unsigned char* slot = reinterpret_cast<unsigned char*>(page) + std::size_t{page->firstFree} * slotSize;
-  page->firstFree = NextFree(slot);
+  unsigned char* slot = reinterpret_cast<unsigned char*>(page);
+  if (page->firstFree != 0) {
+    slot += std::size_t{page->firstFree} * slotSize;
+    page->firstFree = NextFree(slot);
+  } else {
+    slot += std::size_t{page->fresh++} * slotSize;
+  }
   ++page->inUse;
-  if (page->firstFree == 0) {
+  if (IsFull(page, slotSize)) {
     Unlink(sizeClass.withFree, page);
     // The inline page is found by address; only pool pages need to be remembered while full.
     if (page->pageSize == PagePool::kPageSize) Link(sizeClass.full, page);
@@ -119,7 +119,7 @@ void Slab::Release(void* slot, std::size_t size) noexcept {
   const bool isInline = address - inlineStart < sizeClass.inlineSize;
   auto* page = reinterpret_cast<PageHeader*>(isInline ? inlineStart
                                                       : address & ~std::uintptr_t{PagePool::kPageSize - 1});
-  if (page->firstFree == 0) {
+  if (IsFull(page, slotSize)) {
     if (!isInline) Unlink(sizeClass.full, page);
     Link(sizeClass.withFree, page);
   }

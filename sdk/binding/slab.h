@@ -40,13 +40,15 @@ class Slab {
   [[nodiscard]] std::size_t PagesHeld() const noexcept { return pagesHeld_; }
 
  private:
-  // Starts every page. Slot 0 lies under it, so index 0 ends a free list.
+  // Starts every page. Slot 0 lies under it, so index 0 ends a free list. Slots from `fresh` on have
+  // never been handed out and are not chained: a page is laid out in constant time.
   struct PageHeader {
     PageHeader* next;
     PageHeader* prev;
     std::uint16_t pageSize;
     std::uint16_t inUse;
     std::uint16_t firstFree;
+    std::uint16_t fresh;
   };
 
   struct SizeClass {
@@ -57,6 +59,9 @@ class Slab {
   };
 
   static PageHeader* LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept;
+  [[nodiscard]] static bool IsFull(const PageHeader* page, std::size_t slotSize) noexcept {
+    return page->firstFree == 0 && (std::size_t{page->fresh} + 1) * slotSize > page->pageSize;
+  }
   // The class's first page, carved from the slab's own bytes; null when too few are left.
   PageHeader* CarveInlinePage(SizeClass& sizeClass, std::size_t slotSize) noexcept;
   static void Link(PageHeader*& list, PageHeader* page) noexcept;

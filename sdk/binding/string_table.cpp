@@ -1,5 +1,7 @@
 #include "sdk/binding/string_table.h"
 
+#include <algorithm>
+#include <iterator>
 #include <new>
 
 namespace Quarn {
@@ -7,14 +9,19 @@ namespace {
 
 StringRecord gEmptyRecord{HeapString(), 2166136261u, 0, nullptr};
 
+// Whether the record's text needs its destructor to free a buffer.
+bool OnHeap(const StringRecord& record) noexcept {
+  return record.text.capacity() > HeapString().capacity();
+}
+
 }  // namespace
 
 StringTable::~StringTable() {
-  for (std::size_t i = 0; size_ != 0 && i <= mask_; ++i) {
+  for (std::size_t i = 0; heapTexts_ != 0 && i <= mask_; ++i) {
     for (StringRecord* r = buckets_[i]; r != nullptr;) {
       StringRecord* next = r->next;
+      if (OnHeap(*r)) --heapTexts_;
       r->~StringRecord();
-      --size_;
       r = next;
     }
   }
@@ -36,6 +43,11 @@ std::uint32_t StringTable::Hash(std::string_view text) noexcept {
 
 StringRecord* StringTable::Intern(std::string_view text) noexcept {
   if (text.empty()) return Empty();
+  if (!recentOn_) {
+    if (size_ < kRecentFrom) return Intern(text, Hash(text));
+    std::fill(std::begin(recent_), std::end(recent_), nullptr);
+    recentOn_ = true;
+  }
   StringRecord*& recent = recent_[RecentSlot(text)];
   if (recent != nullptr && recent->View() == text) {
     ++recent->references;
@@ -72,7 +84,8 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, boo
     return nullptr;
   }
   bucket = record;
-  if (++size_ > mask_ + 1) Grow((mask_ + 1) * 2);
+  if (OnHeap(*record)) ++heapTexts_;
+  if (++size_ > mask_ + 1) Grow((mask_ + 1) * (mask_ + 1 < kQuickGrowthBuckets ? 4 : 2));
   return record;
 }
 
@@ -113,8 +126,11 @@ void StringTable::Release(StringRecord* record) noexcept {
     }
   }
   --size_;
-  StringRecord*& recent = recent_[RecentSlot(record->View())];
-  if (recent == record) recent = nullptr;
+  if (recentOn_) {
+    StringRecord*& recent = recent_[RecentSlot(record->View())];
+    if (recent == record) recent = nullptr;
+  }
+  if (OnHeap(*record)) --heapTexts_;
   record->~StringRecord();
   slab_.Release(record, sizeof(StringRecord));
 }

@@ -23,8 +23,9 @@ struct StringRecord {
   [[nodiscard]] std::string_view View() const noexcept { return {text.data(), text.size()}; }
 };
 
-// A hash set of records keyed by text: power-of-two buckets, 8 to start with, grown so that there are
-// never more records than buckets. In front of it, a small cache keyed by a few bytes and the length
+// A hash set of records keyed by text: power-of-two buckets, 16 inline to start with, grown so that
+// there are never more records than buckets (fourfold while the table is small, so that a document's
+// texts are rehashed only once or twice). In front of it, a small cache keyed by a few bytes and the length
 // answers the texts a document repeats (field names above all) without hashing them; a text enters it
 // when it is interned a second time, so texts that occur once do not push the repeated ones out. Not
 // synchronised.
@@ -34,7 +35,8 @@ class StringTable {
   StringTable(const StringTable&) = delete;
   StringTable& operator=(const StringTable&) = delete;
   // Frees the texts of the records still held, but not their slots: the slab they live in goes with the
-  // table, so a tree that dies whole drops its strings without releasing them one by one.
+  // table, so a tree that dies whole drops its strings without releasing them one by one. When no text
+  // is longer than a string's inline capacity, there is nothing to free and no record is visited.
   ~StringTable();
 
   // The record every empty text refers to. Shared by all tables of the process; never counted, never
@@ -66,8 +68,13 @@ class StringTable {
   StringRecord* Intern(std::string_view text, std::uint32_t hash, bool* seen = nullptr) noexcept;
   void Grow(std::size_t count) noexcept;
 
-  static constexpr std::size_t kInitialBuckets = 8;
+  static constexpr std::size_t kInitialBuckets = 16;
+  // Below this many buckets the table grows fourfold, above it twofold.
+  static constexpr std::size_t kQuickGrowthBuckets = 4096;
   static constexpr std::size_t kRecentBits = 6;
+  // The cache of repeated texts is cleared and used once the table holds this many records: a table
+  // of a few texts finds them as fast in its buckets, and a tree that never gets there never clears it.
+  static constexpr std::size_t kRecentFrom = 16;
 
   // REQUIRES: text is not empty.
   [[nodiscard]] static std::size_t RecentSlot(std::string_view text) noexcept {
@@ -82,7 +89,9 @@ class StringTable {
   StringRecord** buckets_ = inlineBuckets_;
   std::size_t mask_ = kInitialBuckets - 1;
   std::size_t size_ = 0;
-  StringRecord* recent_[std::size_t{1} << kRecentBits] = {};
+  std::size_t heapTexts_ = 0;  // records whose text lives on the module heap
+  bool recentOn_ = false;
+  StringRecord* recent_[std::size_t{1} << kRecentBits];  // cleared when turned on
 };
 
 }  // namespace Quarn

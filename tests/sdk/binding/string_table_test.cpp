@@ -45,6 +45,10 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
 TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
   Slab slab;
   StringTable table(slab);
+  // Enough other texts first for the table to use its cache.
+  std::vector<StringRecord*> others;
+  for (int i = 0; i < 20; ++i)
+    others.push_back(table.Intern("other " + std::to_string(i)));
   const std::string texts[] = {"axc", "ayc", "azc", "a long text kept on the heap, number one",
                                "a long text kept on the heap, number two"};
   std::vector<StringRecord*> records;
@@ -53,17 +57,43 @@ TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
       records.push_back(table.Intern(text));
   for (std::size_t i = 0; i < records.size(); ++i)
     ASSERT_EQ(records[i]->View(), texts[i % std::size(texts)]);
-  EXPECT_EQ(table.Size(), std::size(texts));
+  EXPECT_EQ(table.Size(), others.size() + std::size(texts));
   for (StringRecord* record : records)
     table.Release(record);
-  EXPECT_EQ(table.Size(), 0u);
+  EXPECT_EQ(table.Size(), others.size());
   for (const std::string& text : texts) {
     StringRecord* again = table.Intern(text);
     EXPECT_EQ(again->View(), text);
     EXPECT_EQ(again->references, 1u);
     table.Release(again);
   }
+  EXPECT_EQ(table.Size(), others.size());
+  for (StringRecord* record : others)
+    table.Release(record);
   EXPECT_EQ(table.Size(), 0u);
+}
+
+// A table dropped with its records still held frees the texts that live on the heap, whether it holds
+// only those, only inline ones, both, or ones released in between.
+TEST(StringTableTest, DroppedTableFreesTheTextsItStillHolds) {
+  const std::string longText = "a text too long for the string's own buffer, number ";
+  for (int longCount : {0, 1, 40}) {
+    for (int shortCount : {0, 3, 40}) {
+      const std::uint64_t bytesBefore = HeapBytesInUse();
+      {
+        Slab slab;
+        StringTable table(slab);
+        std::vector<StringRecord*> held;
+        for (int i = 0; i < longCount; ++i)
+          held.push_back(table.Intern(longText + std::to_string(i)));
+        for (int i = 0; i < shortCount; ++i)
+          held.push_back(table.Intern("s" + std::to_string(i)));
+        for (std::size_t i = 0; i < held.size(); i += 3)
+          table.Release(held[i]);
+      }
+      EXPECT_EQ(HeapBytesInUse(), bytesBefore) << longCount << " long, " << shortCount << " short";
+    }
+  }
 }
 
 TEST(StringTableTest, InterningARecordOfAnotherTableCopiesIt) {
