@@ -280,6 +280,10 @@ struct BindingStorage {
   // cannot be added.
   static Value& AddField(PropertyContext* context, ContainerHeader* h, std::string_view name) noexcept {
     if (IsLarge(h)) {
+      // Names arriving in ascending order go to the end without a search.
+      const int last = h->count == 0 ? -1 : CompareNames(Entries(h)[Index(h)->Last()].name->View(), name);
+      if (last == 0) return Entries(h)[Index(h)->Last()].value;
+      if (last < 0) return AddLargeField(context, h, name, nullptr);
       FieldIndex::Place place;
       Index(h)->Find(Entries(h), name, place);
       if (place.found) return Entries(h)[place.number].value;
@@ -290,7 +294,7 @@ struct BindingStorage {
     if (found) return Entries(h)[position].value;
     if (h->count == h->capacity) {
       if (!Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
-      if (IsLarge(h)) return AddLargeField(context, h, name, nullptr);
+      if (IsLarge(h)) return AddField(context, h, name);
     }
     StringRecord* record = context->Intern(name);
     if (record == nullptr) return Scratch();
@@ -301,18 +305,14 @@ struct BindingStorage {
     return (::new (entries + position) FieldEntry{record, Value(context, false)})->value;
   }
 
-  // Adds an absent field to a large structure at the place Find gave, or looks the place up first.
+  // Adds an absent field to a large structure at the place Find gave, or after every other when place
+  // is null.
   static Value& AddLargeField(PropertyContext* context, ContainerHeader* h, std::string_view name,
-                              FieldIndex::Place* place) noexcept {
-    FieldIndex::Place found;
-    if (place == nullptr) {
-      Index(h)->Find(Entries(h), name, found);
-      place = &found;
-    }
+                              const FieldIndex::Place* place) noexcept {
     if (h->count == h->capacity && !Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
     StringRecord* record = context->Intern(name);
     if (record == nullptr) return Scratch();
-    if (!Index(h)->Insert(*place, h->count)) {
+    if (!(place != nullptr ? Index(h)->Insert(*place, h->count) : Index(h)->Append(h->count))) {
       context->ReleaseString(record);
       context->MarkFailed();
       return Scratch();

@@ -238,6 +238,13 @@ std::uint32_t FieldIndex::At(std::size_t rank) const noexcept {
   return static_cast<const Leaf*>(node)->numbers[rank];
 }
 
+std::uint32_t FieldIndex::Last() const noexcept {
+  const Node* node = root_;
+  while (!node->leaf)
+    node = static_cast<const Branch*>(node)->children[node->count - 1];
+  return static_cast<const Leaf*>(node)->numbers[node->count - 1];
+}
+
 void FieldIndex::Clear() noexcept {
   // The height is bounded, so a walk with one position per level needs no allocation.
   if (root_ == nullptr) return;

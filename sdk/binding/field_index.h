@@ -70,6 +70,9 @@ class FieldIndex {
   // The number at rank (below Size()).
   [[nodiscard]] std::uint32_t At(std::size_t rank) const noexcept;
 
+  // The number at the highest rank. REQUIRES: the index is not empty.
+  [[nodiscard]] std::uint32_t Last() const noexcept;
+
   // Frees every node; the index is empty afterwards.
   void Clear() noexcept;
 

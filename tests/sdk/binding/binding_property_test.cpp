@@ -207,6 +207,49 @@ TEST(BindingPropertyTest, ManyFieldsInAnyOrderStayFindable) {
     EXPECT_EQ(std::as_const(value).Field(name).GetString(""), name);
 }
 
+// Large structures take names that sort after all others without a search; names arriving out of
+// order after such a run, and names already present (the last one above all), must still land right.
+TEST(BindingPropertyTest, FieldsArrivingInOrderThenOutOfOrder) {
+  const auto padded = [](int i) {
+    std::string digits = std::to_string(i);
+    return "f" + std::string(4 - digits.size(), '0') + digits;
+  };
+  struct Case {
+    const char* label;
+    std::vector<std::string> names;  // in arrival order, repeats included
+    std::size_t distinct;
+  };
+  std::vector<Case> cases(3);
+  cases[0].label = "ascending";
+  for (int i = 0; i < 300; ++i)
+    cases[0].names.push_back(padded(i * 2));
+  cases[0].distinct = 300;
+  cases[1] = cases[0];
+  cases[1].label = "ascending, then the last again, then gaps and names below all";
+  for (const std::string& name : {padded(598), padded(598), padded(301), padded(1), std::string("a"),
+                                  std::string("f"), padded(599), padded(0)})
+    cases[1].names.push_back(name);
+  cases[1].distinct = 300 + 5;
+  cases[2].label = "descending";
+  for (int i = 299; i >= 0; --i)
+    cases[2].names.push_back(padded(i));
+  cases[2].distinct = 300;
+  for (const Case& c : cases) {
+    BindingProperty value;
+    for (const std::string& name : c.names)
+      value.Field(name).SetString(name);
+    ASSERT_EQ(value.Count(), c.distinct) << c.label;
+    std::string previous;
+    for (const auto& [name, field] : value.Fields()) {
+      EXPECT_LT(previous, name) << c.label;
+      EXPECT_EQ(field.GetString(""), name) << c.label;
+      previous = std::string(name);
+    }
+    for (const std::string& name : c.names)
+      EXPECT_EQ(std::as_const(value).Field(name).GetString(""), name) << c.label;
+  }
+}
+
 TEST(BindingPropertyTest, WideStructureFilledInRandomOrder) {
   constexpr std::size_t kFields = 200000;
   BindingProperty value;
