@@ -223,7 +223,7 @@ struct BindingStorage {
     if (kind == kStructure && capacity > kSmallFields && !wasLarge) {
       // The sorted entries become the index's first numbers, in order.
       for (std::uint32_t i = 0; i < h->count; ++i) {
-        if (!index.Append(i)) {
+        if (!index.Append(i, Entries(h)[i].name->View())) {
           index.Clear();
           context->MarkFailed();
           return false;
@@ -312,7 +312,7 @@ struct BindingStorage {
     if (h->count == h->capacity && !Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
     StringRecord* record = context->Intern(name);
     if (record == nullptr) return Scratch();
-    if (!(place != nullptr ? Index(h)->Insert(*place, h->count) : Index(h)->Append(h->count))) {
+    if (!(place != nullptr ? Index(h)->Insert(*place, h->count) : Index(h)->Append(h->count, name))) {
       context->ReleaseString(record);
       context->MarkFailed();
       return Scratch();
@@ -382,7 +382,7 @@ struct BindingStorage {
         StringRecord* name = strings.Translate(*entry.name);
         if (name == nullptr) return false;
         // Fields arrive in name order, so they go to the end of the target's order.
-        if (IsLarge(target) && !Index(target)->Append(i)) {
+        if (IsLarge(target) && !Index(target)->Append(i, name->View())) {
           context->ReleaseString(name);
           context->MarkFailed();
           return false;
