@@ -29,7 +29,7 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
   for (int i = 0; i < 1000; ++i)
     records.push_back(table.Intern("name-" + std::to_string(i) + "-long-enough-for-the-heap"));
   EXPECT_EQ(table.Size(), 1000u);
-  EXPECT_GE(table.BucketCount(), table.Size());
+  EXPECT_GE(table.SlotCount(), 2 * table.Size());
   for (int i = 0; i < 1000; ++i) {
     StringRecord* again = table.Intern("name-" + std::to_string(i) + "-long-enough-for-the-heap");
     EXPECT_EQ(again, records[static_cast<std::size_t>(i)]);
@@ -71,6 +71,35 @@ TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
   for (StringRecord* record : others)
     table.Release(record);
   EXPECT_EQ(table.Size(), 0u);
+}
+
+// Erasing a record moves the ones probed past it; every record left must stay findable, in whatever
+// order the others go.
+TEST(StringTableTest, ReleasingInAnyOrderKeepsTheOthersFindable) {
+  constexpr std::size_t kTexts = 300;
+  const auto forward = [](std::size_t i) { return i; };
+  const auto backward = [](std::size_t i) { return kTexts - 1 - i; };
+  const auto strided = [](std::size_t i) { return i * 7 % kTexts; };  // 7 and 300 are coprime
+  for (std::size_t (*order)(std::size_t) : {+forward, +backward, +strided}) {
+    Slab slab;
+    StringTable table(slab);
+    std::vector<StringRecord*> records;
+    for (std::size_t i = 0; i < kTexts; ++i)
+      records.push_back(table.Intern("t" + std::to_string(i)));
+    for (std::size_t step = 0; step < kTexts; ++step) {
+      const std::size_t gone = order(step);
+      table.Release(records[gone]);
+      records[gone] = nullptr;
+      if (step % 25 != 0) continue;
+      for (std::size_t i = 0; i < kTexts; ++i) {
+        if (records[i] == nullptr) continue;
+        StringRecord* again = table.Intern("t" + std::to_string(i));
+        ASSERT_EQ(again, records[i]) << "t" << i << " lost after " << step + 1 << " releases";
+        table.Release(again);
+      }
+    }
+    EXPECT_EQ(table.Size(), 0u);
+  }
 }
 
 // A table dropped with its records still held frees the texts that live on the heap, whether it holds
