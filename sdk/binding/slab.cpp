@@ -8,9 +8,6 @@
 namespace Quarn {
 namespace {
 
-// Inline pages are told from pool pages by their size.
-static_assert((1 + Slab::kInlineSlots) * Slab::kMaxSlotSize < PagePool::kPageSize);
-
 std::uint16_t NextFree(const unsigned char* slot) noexcept {
   std::uint16_t next;
   std::memcpy(&next, slot, sizeof next);
@@ -31,7 +28,7 @@ Slab::~Slab() {
     for (PageHeader* list : {sizeClass.withFree, sizeClass.full}) {
       for (PageHeader *page = list, *next; page != nullptr; page = next) {
         next = page->next;  // read first: a full batch goes back, and may be unmapped, at once
-        if (page->pageSize != PagePool::kPageSize) continue;
+        if (IsInline(page)) continue;
         batch[batched++] = page;
         if (batched == std::size(batch)) {
           PagePool::Instance().ReturnPages(batch, batched);
@@ -104,7 +101,7 @@ void* Slab::Allocate(std::size_t size) noexcept {
   if (IsFull(page, slotSize)) {
     Unlink(sizeClass.withFree, page);
     // The inline page is found by address; only pool pages need to be remembered while full.
-    if (page->pageSize == PagePool::kPageSize) Link(sizeClass.full, page);
+    if (!IsInline(page)) Link(sizeClass.full, page);
   }
   return slot;
 }

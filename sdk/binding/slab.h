@@ -18,9 +18,9 @@ class Slab {
   static constexpr std::size_t kMaxSlotSize = 4 * kClassCount;
   // Bytes inside the slab for the classes' first pages, and the slots one such page holds at most:
   // enough for the three classes a tree uses (its string records, container headers and enum records)
-  // to hold a small document between them.
-  static constexpr std::size_t kInlineBytes = 4096;
-  static constexpr std::size_t kInlineSlots = 40;
+  // to hold a document of a kilobyte or so between them.
+  static constexpr std::size_t kInlineBytes = 4608;
+  static constexpr std::size_t kInlineSlots = 64;
 
   Slab() noexcept = default;
   Slab(const Slab&) = delete;
@@ -59,6 +59,9 @@ class Slab {
   };
 
   static PageHeader* LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept;
+  [[nodiscard]] bool IsInline(const PageHeader* page) const noexcept {
+    return reinterpret_cast<std::uintptr_t>(page) - reinterpret_cast<std::uintptr_t>(inline_) < kInlineBytes;
+  }
   [[nodiscard]] static bool IsFull(const PageHeader* page, std::size_t slotSize) noexcept {
     return page->firstFree == 0 && (std::size_t{page->fresh} + 1) * slotSize > page->pageSize;
   }

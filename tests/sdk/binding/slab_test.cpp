@@ -44,17 +44,17 @@ TEST(SlabTest, SmallTreeTakesNoPageFromThePool) {
     std::size_t size;
     std::size_t count;
   };
-  const Case cases[] = {{48, 30}, {24, 30}, {16, 30}};
+  const Case cases[] = {{40, 30}, {24, 20}, {16, 10}};
   Slab slab;
   std::vector<std::pair<void*, std::size_t>> slots;
   for (const Case& c : cases)
     for (std::size_t i = 0; i < c.count; ++i)
       slots.emplace_back(slab.Allocate(c.size), c.size);
   EXPECT_EQ(slab.PagesHeld(), 0u);
-  // Until the first page of the 48-byte class is full: then one pool page, whose slots work as well.
+  // Until the first page of the 40-byte class is full: then one pool page, whose slots work as well.
   std::size_t more = 0;
   while (slab.PagesHeld() == 0 && more < 100) {
-    slots.emplace_back(slab.Allocate(48), 48);
+    slots.emplace_back(slab.Allocate(40), 40);
     ++more;
   }
   EXPECT_EQ(slab.PagesHeld(), 1u);
