@@ -66,8 +66,8 @@ StringRecord* StringTable::Intern(const StringRecord& record) noexcept {
 
 StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, bool* seen) noexcept {
   if (slots_ == nullptr) {
-    static_assert(kInlineSlots == std::size_t{1} << (32 - 27), "shift_ starts at 32 - log2(kInlineSlots)");
-    std::fill(std::begin(inlineSlots_), std::end(inlineSlots_), Slot{nullptr, 0});
+    static_assert(kFirstSlots == std::size_t{1} << (32 - 28), "shift_ starts at 32 - log2(kFirstSlots)");
+    std::fill(inlineSlots_, inlineSlots_ + kFirstSlots, Slot{nullptr, 0});
     slots_ = inlineSlots_;
   }
   std::size_t i = Home(hash);
@@ -113,11 +113,19 @@ void StringTable::Reserve(std::size_t count) noexcept {
 }
 
 bool StringTable::Grow(std::size_t count) noexcept {
-  auto* grown = static_cast<Slot*>(HeapAllocate(count * sizeof(Slot)));
-  if (grown == nullptr) return false;
-  std::fill(grown, grown + count, Slot{nullptr, 0});
+  // Up to kInlineSlots the inline slots serve, rehashed from a copy of the few records they hold.
+  Slot kept[kInlineSlots / 2];
   const Slot* old = slots_;
   const std::size_t oldCount = old != nullptr ? mask_ + 1 : 0;
+  Slot* grown;
+  if (count <= kInlineSlots) {
+    std::copy(old, old + oldCount, kept);
+    old = kept;
+    grown = inlineSlots_;
+  } else if ((grown = static_cast<Slot*>(HeapAllocate(count * sizeof(Slot)))) == nullptr) {
+    return false;
+  }
+  std::fill(grown, grown + count, Slot{nullptr, 0});
   mask_ = count - 1;
   shift_ = 32 - static_cast<unsigned>(std::countr_zero(count));
   slots_ = grown;
@@ -128,7 +136,7 @@ bool StringTable::Grow(std::size_t count) noexcept {
       i = (i + 1) & mask_;
     grown[i] = old[j];
   }
-  if (old != inlineSlots_) HeapFree(const_cast<Slot*>(old));
+  if (old != inlineSlots_ && old != kept) HeapFree(const_cast<Slot*>(old));
   return true;
 }
 
