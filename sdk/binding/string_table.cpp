@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <iterator>
 #include <new>
+#include <type_traits>
 
 namespace Quarn {
 namespace {
@@ -16,6 +18,11 @@ bool OnHeap(const StringRecord& record) noexcept {
 }
 
 }  // namespace
+
+void StringTable::ClearSlots(Slot* slots, std::size_t count) noexcept {
+  static_assert(std::is_trivially_copyable_v<Slot>, "a free slot is all zero bytes");
+  std::memset(static_cast<void*>(slots), 0, count * sizeof(Slot));
+}
 
 StringTable::~StringTable() {
   for (std::size_t i = 0; heapTexts_ != 0 && i <= mask_; ++i) {
@@ -66,8 +73,8 @@ StringRecord* StringTable::Intern(const StringRecord& record) noexcept {
 
 StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, bool* seen) noexcept {
   if (slots_ == nullptr) {
-    static_assert(kFirstSlots == std::size_t{1} << (32 - 28), "shift_ starts at 32 - log2(kFirstSlots)");
-    std::fill(inlineSlots_, inlineSlots_ + kFirstSlots, Slot{nullptr, 0});
+    static_assert(kFirstSlots == std::size_t{1} << (32 - 27), "shift_ starts at 32 - log2(kFirstSlots)");
+    ClearSlots(inlineSlots_, kFirstSlots);
     slots_ = inlineSlots_;
   }
   std::size_t i = Home(hash);
@@ -83,7 +90,9 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, boo
   // is left to end every probe.
   if ((size_ + 1) * 2 > mask_ + 1) {
     const std::size_t slots = mask_ + 1;
-    if (Grow(slots * (slots < kQuickGrowthSlots ? 4 : 2))) {
+    const std::size_t grown =
+        slots < kInlineSlots ? kInlineSlots : slots * (slots < kQuickGrowthSlots ? 4 : 2);
+    if (Grow(grown)) {
       for (i = Home(hash); slots_[i].record != nullptr; i = (i + 1) & mask_) {
       }
     } else if (size_ + 2 > slots) {
@@ -125,7 +134,7 @@ bool StringTable::Grow(std::size_t count) noexcept {
   } else if ((grown = static_cast<Slot*>(HeapAllocate(count * sizeof(Slot)))) == nullptr) {
     return false;
   }
-  std::fill(grown, grown + count, Slot{nullptr, 0});
+  ClearSlots(grown, count);
   mask_ = count - 1;
   shift_ = 32 - static_cast<unsigned>(std::countr_zero(count));
   slots_ = grown;

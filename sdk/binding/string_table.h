@@ -25,7 +25,7 @@ struct StringRecord {
 // A hash set of records keyed by text, open-addressed: a power-of-two array of slots, each holding a
 // record and its hash, probed linearly from the slot the hash chooses, and kept at most half full. The
 // hashes beside the records let a lookup and a rehash pass over records without reading them, which in
-// a large table would be a cache miss each. Slots inside the table serve a small tree, 16 of them at
+// a large table would be a cache miss each. Slots inside the table serve a small tree, 32 of them at
 // first and then 64; the array grows fourfold while the table is small, so that a document's texts
 // are rehashed once or twice.
 //
@@ -80,10 +80,11 @@ class StringTable {
   [[nodiscard]] std::size_t Home(std::uint32_t hash) const noexcept {
     return static_cast<std::uint32_t>(hash * 2654435769u) >> shift_;
   }
+  static void ClearSlots(Slot* slots, std::size_t count) noexcept;
   // Moves every record into a new array of count slots, a power of two. False when it cannot be had.
   bool Grow(std::size_t count) noexcept;
 
-  static constexpr std::size_t kFirstSlots = 16;
+  static constexpr std::size_t kFirstSlots = 32;
   static constexpr std::size_t kInlineSlots = 64;
   // Below this many slots the array grows fourfold, above it twofold.
   static constexpr std::size_t kQuickGrowthSlots = 8192;
@@ -103,7 +104,7 @@ class StringTable {
   Slab& slab_;
   Slot* slots_ = nullptr;  // null until the first text: then the inline slots, cleared
   std::size_t mask_ = kFirstSlots - 1;
-  unsigned shift_ = 32 - 4;  // 32 minus log2 of the slot count
+  unsigned shift_ = 32 - 5;  // 32 minus log2 of the slot count
   std::size_t size_ = 0;
   std::size_t heapTexts_ = 0;  // records whose text lives on the module heap
   bool recentOn_ = false;
