@@ -772,6 +772,9 @@ void VisitLeaf(const BindingProperty& value, ValueVisitor& visitor) {
 // frames and allocate nothing.
 constexpr std::size_t kInlineWalkFrames = 520;
 
+// How many fields ahead of the one visited a walk asks for the next records.
+constexpr std::uint32_t kWalkLookAhead = 2;
+
 }  // namespace
 
 bool BindingProperty::Accept(ValueVisitor& visitor) const {
@@ -818,6 +821,13 @@ bool BindingProperty::Accept(ValueVisitor& visitor) const {
     const BindingProperty* item;
     if (frame.structure) {
       const FieldEntry& entry = BindingStorage::EntryAt(frame.header, i);
+      // The names and string values of a tree are records apart from its entries: ask for those of a
+      // field a little ahead while the visitor writes this one.
+      if (i + kWalkLookAhead < frame.header->count && !BindingStorage::IsLarge(frame.header)) {
+        const FieldEntry& ahead = BindingStorage::Entries(frame.header)[i + kWalkLookAhead];
+        __builtin_prefetch(ahead.name);
+        if (ahead.value.kind_ == kString) __builtin_prefetch(ahead.value.payload_.record);
+      }
       visitor.BeginField(entry.name->View());
       item = &entry.value;
     } else {
