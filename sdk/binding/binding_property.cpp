@@ -667,6 +667,12 @@ void BindingProperty::Reserve(std::size_t count) noexcept {
   if (count > h->capacity) BindingStorage::Grow(context_, h, kCollection, count);
 }
 
+void BindingProperty::ReserveFields(std::size_t count) noexcept {
+  if (kind_ != kStructure) return;
+  ContainerHeader* h = BindingStorage::Header(*this);
+  if (count > h->capacity) BindingStorage::Grow(context_, h, kStructure, count);
+}
+
 BindingProperty& BindingProperty::Element(std::size_t index) noexcept {
   if (kind_ != kCollection) {
     Reset();

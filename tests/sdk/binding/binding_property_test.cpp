@@ -250,6 +250,43 @@ TEST(BindingPropertyTest, FieldsArrivingInOrderThenOutOfOrder) {
   }
 }
 
+// Room reserved up front, below and above the size at which a structure keeps an index, and on a
+// structure that already has fields, changes nothing a reader can see.
+TEST(BindingPropertyTest, ReservedFieldsChangeNothingVisible) {
+  struct Case {
+    std::size_t reserve;
+    int before;  // fields added before reserving
+    int after;   // fields added after
+  };
+  const Case cases[] = {{0, 0, 5}, {5, 0, 5}, {12, 0, 30}, {100, 0, 3}, {100, 0, 150}, {200, 40, 100}};
+  for (const Case& c : cases) {
+    BindingProperty value;
+    value.MakeStructure();
+    int added = 0;
+    const auto add = [&](int count) {
+      for (int i = 0; i < count; ++i, ++added) {
+        const std::string name = "n" + std::to_string(added * 37 % 1000);
+        value.Field(name).SetString(name);
+      }
+    };
+    add(c.before);
+    value.ReserveFields(c.reserve);
+    add(c.after);
+    ASSERT_FALSE(value.AllocationFailed());
+    ASSERT_EQ(value.Count(), static_cast<std::size_t>(c.before + c.after)) << c.reserve;
+    std::string previous;
+    for (const auto& [name, field] : value.Fields()) {
+      EXPECT_LT(previous, name) << c.reserve;
+      EXPECT_EQ(field.GetString(""), name) << c.reserve;
+      previous = std::string(name);
+    }
+  }
+  BindingProperty scalar;
+  scalar.SetSigned(4);
+  scalar.ReserveFields(10);  // not a structure: nothing
+  EXPECT_EQ(scalar.GetSigned(0), 4);
+}
+
 TEST(BindingPropertyTest, WideStructureFilledInRandomOrder) {
   constexpr std::size_t kFields = 200000;
   BindingProperty value;
