@@ -152,9 +152,10 @@ bool StringTable::Grow(std::size_t count) noexcept {
 void StringTable::Release(StringRecord* record) noexcept {
   if (record == nullptr || record == Empty()) return;
   if (--record->references != 0) return;
+  if (slots_ == nullptr) return;  // not one of ours: left alone
   std::size_t i = Home(record->hash);
-  while (slots_[i].record != record)
-    i = (i + 1) & mask_;
+  for (; slots_[i].record != record; i = (i + 1) & mask_)
+    if (slots_[i].record == nullptr) return;  // not one of ours either
   // Closes the gap: each record after it in the probe run that may live at the free slot moves there.
   for (std::size_t j = (i + 1) & mask_; slots_[j].record != nullptr; j = (j + 1) & mask_) {
     const std::size_t home = Home(slots_[j].hash);
