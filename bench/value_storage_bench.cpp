@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
 
   if (Quarn::PagePool::Instance().ReadUsage().blocks != 0)
     std::printf("\nwarning: a tree outlived its benchmark; the figures below are not for lone trees\n");
-  std::printf("\nOne tree at a time, CPU time per document\n");
+  std::printf("\nOne tree at a time, CPU time for each document\n");
   for (const char* corpus : {"tiny_x1000", "records_1k"}) {
     const double ours = reporter.Time(std::string("Lone/DecodeJson/") + corpus);
     const double theirs = reporter.Time(std::string("Lone/DocumentParse/") + corpus);
