@@ -15,11 +15,11 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "sdk/binding/nesting_limit.h"
 #include "sdk/binding/value_equality.h"
 #include "sdk/binding/value_visitor.h"
 #include "sdk/serialization/json_decoder.h"
 #include "sdk/serialization/json_encoder.h"
-#include "sdk/serialization/nesting_limit.h"
 #include "sdk/serialization/yaml_decoder.h"
 
 namespace {

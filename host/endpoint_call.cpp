@@ -109,10 +109,8 @@ void ReadResponse(const PluginResponse& record, CallResponse& out) {
       out.headers.emplace_back(name, value);
     }
   }
-  if (record.read != nullptr) {
-    ReadStream(record, out);
-    return;
-  }
+  // A handler may set a stream and a result: the body host value is read either way.
+  if (record.read != nullptr) ReadStream(record, out);
   HostValueReading body = FromHostValue(record.body);
   if (body.value) {
     out.body = std::move(*body.value);

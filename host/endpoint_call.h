@@ -49,8 +49,8 @@ struct CallResponse {
 };
 
 // Calls `endpoint` with a request record built from `request` and reads the response record: status,
-// flag, mode, reason, headers, then the body host value or the whole stream (read in 4096-byte
-// chunks, then closed), then calls the record's release function when the module set one. The host
+// flag, mode, reason, headers, the whole stream when there is one (read in 4096-byte chunks, then
+// closed), the body host value, then calls the record's release function when the module set one. The host
 // gives no control back to anyone during the call; HostCore::Call adds event delivery.
 [[nodiscard]] CallResponse CallEndpoint(const EndpointInfo& endpoint, const CallRequest& request);
 

@@ -60,7 +60,7 @@ std::size_t EventRouter::Deliver(std::size_t limit) {
 
 void EventRouter::DeliverNow(const QueuedEvent& event) {
   const auto [first, last] = observers_.equal_range(event.name);
-  std::vector<HostListener> observers;
+  std::vector<HostListener> observers = allObservers_;
   for (auto it = first; it != last; ++it)
     observers.push_back(it->second);
   for (const HostListener& observer : observers)

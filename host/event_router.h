@@ -56,6 +56,8 @@ class EventRouter {
 
   // Adds a host-side listener of `name`; host listeners are called before the module's.
   void Observe(const std::string& name, HostListener listener);
+  // Adds a host-side listener of every event, called before the listeners of the event's name.
+  void ObserveAll(HostListener listener) { allObservers_.push_back(std::move(listener)); }
 
   // Queues an event; may be called from any thread.
   void Queue(QueuedEvent event);
@@ -72,6 +74,7 @@ class EventRouter {
   std::deque<QueuedEvent> queue_;
   std::map<std::pair<std::string, std::uint32_t>, PluginListener> listeners_;
   std::multimap<std::string, HostListener> observers_;
+  std::vector<HostListener> allObservers_;
 };
 
 }  // namespace GoxHost

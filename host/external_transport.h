@@ -33,6 +33,9 @@ struct ExternalResult {
   std::int32_t status = 200;
   HeaderList headers;
   std::string body;
+  // A broken host: the record carries the header count (or the body length) with a null pointer.
+  bool nullHeaders = false;
+  bool nullBody = false;
 };
 
 // Performs outside requests; called on the plugin thread, synchronously.

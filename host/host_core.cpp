@@ -135,7 +135,7 @@ HostCore::~HostCore() {
 
 LoadStatus HostCore::Load(const std::string& libraryPath) {
   Shutdown();
-  if (!library_.Open(libraryPath)) {
+  if (!library_.Open(libraryPath, options_.keepModuleMapped)) {
     loadError_ = library_.Error();
     return LoadStatus::kNoLibrary;
   }
@@ -175,7 +175,12 @@ bool HostCore::Initialize() {
   }
   apiOpen_ = true;
   ++depth_;
-  const bool started = api_->Initialize(plugin_, &context_) != 0;
+  // The record lives only for the call, as a host may keep it: a module must copy what it needs.
+  HostContext context = context_;
+  const bool started = api_->Initialize(plugin_, &context) != 0;
+  auto* const bytes = reinterpret_cast<volatile unsigned char*>(&context);
+  for (std::size_t i = 0; i < sizeof context; ++i)
+    bytes[i] = 0xA5;
   --depth_;
   AfterTopLevelCall();
   return started;
@@ -375,7 +380,7 @@ void HostCore::HandleSendEvent(const PluginEventRecord* event) {
     Problem(Format(kBadPayload, name.c_str(), payload.error.c_str()));
     return;
   }
-  sentEvents_.push_back(SentEvent{name, *payload.value, event->flag});
+  if (options_.keepRecords) sentEvents_.push_back(SentEvent{name, *payload.value, event->flag});
   if (name.starts_with("OnJsonApiEvent")) ApplyResourceEvent(*payload.value);
   events_.Queue(QueuedEvent{name, std::move(*payload.value)});
 }
@@ -406,7 +411,7 @@ void HostCore::HandleUnregisterEvent(const char* name, std::uint32_t hostHandle)
 void HostCore::HandleYield() {
   Record("yield", {});
   ++yieldCount_;
-  waits_.push_back(WaitRecord{WaitRecord::Kind::kYield, {}, waitDepth_});
+  if (options_.keepRecords) waits_.push_back(WaitRecord{WaitRecord::Kind::kYield, {}, waitDepth_});
   const std::vector<std::function<void()>> hooks = yieldHooks_;
   for (const auto& hook : hooks)
     hook();
@@ -421,7 +426,8 @@ void HostCore::HandleBeginWait(const char* label, std::uint32_t flag) {
   const std::string text = label != nullptr ? label : "";
   if (label == nullptr) Problem(Format(kNullArgument, "beginWait", "label"));
   Record("beginWait", text + (flag != 0 ? " flag " + std::to_string(flag) : ""));
-  waits_.push_back(WaitRecord{WaitRecord::Kind::kBegin, text, ++waitDepth_});
+  ++waitDepth_;
+  if (options_.keepRecords) waits_.push_back(WaitRecord{WaitRecord::Kind::kBegin, text, waitDepth_});
 }
 
 void HostCore::HandleEndWait() {
@@ -430,29 +436,34 @@ void HostCore::HandleEndWait() {
     Problem(kUnbalancedEnd);
     return;
   }
-  waits_.push_back(WaitRecord{WaitRecord::Kind::kEnd, {}, --waitDepth_});
+  --waitDepth_;
+  if (options_.keepRecords) waits_.push_back(WaitRecord{WaitRecord::Kind::kEnd, {}, waitDepth_});
 }
 
 void HostCore::HandleLog(std::int32_t level, const char* message) {
   const std::string text = message != nullptr ? message : "";
   if (message == nullptr) Problem(Format(kNullArgument, "log", "message"));
   Record("log", std::to_string(level) + ": " + text);
-  {
+  if (options_.keepRecords) {
     std::lock_guard lock(recordMutex_);
     logLines_.push_back(LogLine{level, text});
   }
+  if (options_.logSink) options_.logSink(level, text);
   if (options_.echoLog) std::fprintf(stderr, "[module %d] %s\n", level, text.c_str());
 }
 
 // ---- Records ----
 
 void HostCore::Record(std::string_view entry, std::string summary) {
+  if (!options_.keepRecords) return;
   std::lock_guard lock(recordMutex_);
   calls_.push_back(CallRecord{std::string(entry), std::move(summary)});
 }
 
 void HostCore::Problem(std::string message) {
+  if (options_.problemSink) options_.problemSink(message);
   std::lock_guard lock(recordMutex_);
+  if (!options_.keepRecords && problems_.size() >= kMaxKeptProblems) return;
   problems_.push_back(std::move(message));
 }
 

@@ -73,6 +73,16 @@ struct HostOptions {
   HostVersion version;                    // sent in the handshake; 18.0.0 by default
   std::uint32_t hostHandle = 0x48535431;  // handed to the module in HostContext
   bool echoLog = false;                   // also write the module's log lines to standard error
+  // Leave the module's library mapped after Shutdown (see PluginLibrary::Open): for a host that runs
+  // one module for the life of the process.
+  bool keepModuleMapped = false;
+  // Keep the records of calls, waits, log lines and sent events. A long-running host turns this off so
+  // that its memory does not grow with every call; problems are then kept up to kMaxKeptProblems.
+  bool keepRecords = true;
+  // Receives each log line of the module as it arrives, on the thread that logged it.
+  std::function<void(std::int32_t level, const std::string& message)> logSink;
+  // Receives each problem as it is found.
+  std::function<void(const std::string& problem)> problemSink;
 };
 
 enum class LoadStatus {
@@ -177,6 +187,8 @@ class HostCore : private RecordObserver {
   std::size_t DeliverPendingEvents();
   // Lets the test see every delivered event of that name.
   void Observe(const std::string& name, HostListener listener) { events_.Observe(name, std::move(listener)); }
+  // Lets the host see every delivered event.
+  void ObserveAll(HostListener listener) { events_.ObserveAll(std::move(listener)); }
   [[nodiscard]] const EventRouter& Events() const { return events_; }
   [[nodiscard]] const std::vector<SentEvent>& SentEvents() const { return sentEvents_; }
 
@@ -206,6 +218,9 @@ class HostCore : private RecordObserver {
   [[nodiscard]] std::size_t OutstandingResponses() const { return OutstandingRecords(this); }
 
   [[nodiscard]] const HostContext& Context() const { return context_; }
+
+  // Problems kept when keepRecords is off; later ones reach only the problem sink.
+  static constexpr std::size_t kMaxKeptProblems = 1000;
 
  private:
   friend struct HostApiEntries;

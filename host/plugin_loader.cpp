@@ -27,9 +27,9 @@ PluginLibrary& PluginLibrary::operator=(PluginLibrary&& other) noexcept {
   return *this;
 }
 
-bool PluginLibrary::Open(const std::string& path) {
+bool PluginLibrary::Open(const std::string& path, bool keepMapped) {
   Close();
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | (keepMapped ? RTLD_NODELETE : 0));
   if (handle_ == nullptr) {
     const char* text = dlerror();
     error_ = text != nullptr ? text : path;

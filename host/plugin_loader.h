@@ -31,7 +31,10 @@ class PluginLibrary {
 
   // Opens the library at `path` and looks up kModuleEntryName; on failure returns false and Error()
   // tells why (the loader's own text).
-  [[nodiscard]] bool Open(const std::string& path);
+  // With `keepMapped` the library stays mapped after Close, until the process ends: what the module
+  // created for its whole life (singletons it never destroys, records a host may release late) stays
+  // valid, and loading the same path again finds the same image.
+  [[nodiscard]] bool Open(const std::string& path, bool keepMapped = false);
   void Close();
 
   [[nodiscard]] PluginLoadEntry Entry() const { return entry_; }

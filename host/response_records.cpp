@@ -196,9 +196,10 @@ void FillExternalResponse(PluginExternalResponse& record, const ExternalResult& 
   holder->externalBody = result.body;
   record.result = result.result;
   record.status = result.status;
-  record.headers = holder->headerPointers.empty() ? nullptr : holder->headerPointers.data();
+  record.headers =
+      holder->headerPointers.empty() || result.nullHeaders ? nullptr : holder->headerPointers.data();
   record.headerCount = static_cast<uint32_t>(result.headers.size());
-  record.body = holder->externalBody.empty() ? nullptr : holder->externalBody.data();
+  record.body = holder->externalBody.empty() || result.nullBody ? nullptr : holder->externalBody.data();
   record.bodyLength = static_cast<uint32_t>(holder->externalBody.size());
   record.release = &ReleaseExternalResponse;
   Store(&record, std::move(holder));

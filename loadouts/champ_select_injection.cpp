@@ -22,7 +22,7 @@ bool IsHandled(PluginResourceEventType type) {
 
 }  // namespace
 
-MaybeType<BindingProperty> ChampSelectInjection::SendSignedItemsToGame(std::uint32_t id) {
+MaybeType<Api::GetItemsRequest> ChampSelectInjection::SignedItemsRequest(std::uint32_t id) {
   if (MaybeType<> enabled = client_.CheckEnabled(true); enabled.HasFailure()) return enabled.TakeFailure();
   Api::GetItemsRequest request;
   request.id = id;
@@ -30,7 +30,13 @@ MaybeType<BindingProperty> ChampSelectInjection::SendSignedItemsToGame(std::uint
   MaybeType<std::vector<std::string>> tokens = client_.SignedTokens(request.inventoryTypes);
   if (tokens.HasFailure()) return tokens.TakeFailure();
   request.inventoryJWTs = tokens.TakeValue();
-  MaybeType<std::string> body = client_.EncodeBody(request, kSerializingSignedItemsFailed);
+  return request;
+}
+
+MaybeType<BindingProperty> ChampSelectInjection::SendSignedItemsToGame(std::uint32_t id) {
+  MaybeType<Api::GetItemsRequest> request = SignedItemsRequest(id);
+  if (request.HasFailure()) return request.TakeFailure();
+  MaybeType<std::string> body = client_.EncodeBody(request.Value(), kSerializingSignedItemsFailed);
   if (body.HasFailure()) return body.TakeFailure();
 
   const ExternalResponse response = client_.Send(
@@ -56,15 +62,10 @@ MaybeType<BindingProperty> ChampSelectInjection::SendSignedItemsToGame(std::uint
 }
 
 MaybeType<BindingProperty> ChampSelectInjection::SetGameCustomization(std::uint32_t id) {
-  if (MaybeType<> enabled = client_.CheckEnabled(true); enabled.HasFailure()) return enabled.TakeFailure();
-  Api::GetItemsRequest request;
-  request.id = id;
-  request.inventoryTypes = state_.validInventoryTypes;
-  MaybeType<std::vector<std::string>> tokens = client_.SignedTokens(request.inventoryTypes);
-  if (tokens.HasFailure()) return tokens.TakeFailure();
-  if (tokens.Value().empty()) return BindingProperty();
-  request.inventoryJWTs = tokens.TakeValue();
-  MaybeType<std::string> body = client_.EncodeBody(request, kSerializingSignedItemsFailed);
+  MaybeType<Api::GetItemsRequest> request = SignedItemsRequest(id);
+  if (request.HasFailure()) return request.TakeFailure();
+  if (request.Value().inventoryJWTs.empty()) return BindingProperty();
+  MaybeType<std::string> body = client_.EncodeBody(request.Value(), kSerializingSignedItemsFailed);
   if (body.HasFailure()) return body.TakeFailure();
 
   const ExternalResponse response =

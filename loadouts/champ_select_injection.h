@@ -52,6 +52,9 @@ class ChampSelectInjection {
   void AfterItemsStored(std::uint32_t id);
 
  private:
+  // The switch check, then the request for loadout id naming the valid inventory types and their signed
+  // tokens; failures are logged.
+  [[nodiscard]] MaybeType<Api::GetItemsRequest> SignedItemsRequest(std::uint32_t id);
   [[nodiscard]] MaybeType<BindingProperty> InjectForQueue(std::uint32_t id);
 
   AppModule& module_;

@@ -69,13 +69,13 @@ ExternalResponse LoadoutsServiceClient::Send(std::uint32_t method, std::string u
 
 MaybeType<std::vector<std::string>> LoadoutsServiceClient::FetchSignedInventories(
     const std::vector<std::string>& types) {
-  MaybeType<std::map<std::string, std::string>> signed_ =
+  MaybeType<std::map<std::string, std::string>> answer =
       module_.SendRequest<std::map<std::string, std::string>>(kHttpMethodGet, kSignedInventoryPath, types);
-  if (signed_.HasFailure())
-    return Failure(kStatusFailed, FormatString(kSignedInventoryUnavailable, signed_.GetFailure().Message()));
+  if (answer.HasFailure())
+    return Failure(kStatusFailed, FormatString(kSignedInventoryUnavailable, answer.GetFailure().Message()));
   std::vector<std::string> tokens;
-  tokens.reserve(signed_.Value().size());
-  for (auto& [type, token] : signed_.Value())
+  tokens.reserve(answer.Value().size());
+  for (auto& [type, token] : answer.Value())
     tokens.push_back(std::move(token));
   return tokens;
 }

@@ -7,7 +7,6 @@
 #include "sdk/diagnostics/log_categories.h"
 #include "sdk/diagnostics/log_record.h"
 #include "sdk/diagnostics/logger.h"
-#include "sdk/diagnostics/message_format.h"
 
 namespace Quarn::Client::Loadouts {
 
@@ -59,7 +58,9 @@ void OnLoginSession(LoadoutsState& state, const TypedResourceEvent<Api::LoginSes
 void OnAccessToken(LoadoutsState& state, const TypedResourceEvent<Api::AccessTokenResource>& event) {
   switch (ChangeOf(event.eventType)) {
     case Change::kSet:
-      state.defaultHeaders["Authorization"] = FormatString("Bearer %s", event.value.token);
+      // Joined rather than formatted: a formatted text stops at 4095 characters, and a longer token cut
+      // short would make every request fail authorisation.
+      state.defaultHeaders["Authorization"] = std::string(kBearerPrefix) + event.value.token;
       state.defaultHeaders["Content-type"] = "application/json";
       break;
     case Change::kReset:

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "loadouts/champ_select_injection.h"
@@ -28,6 +29,8 @@ inline constexpr const char* kGameflowSessionPath = "/gox-gameflow/v1/session";
 inline constexpr const char* kRegionDataPath = "/data-store/v1/system-settings/region_data";
 // The plugin's own resource announcing the feature switch.
 inline constexpr const char* kEnabledPath = "/gox-loadouts/v1/enabled";
+
+inline constexpr std::string_view kBearerPrefix = "Bearer ";
 
 inline constexpr const char* kRegionDataAssertion = "ALE-6238ECBF";
 inline constexpr const char* kRegionDataUnavailable = "Failed to get regionSettings";

@@ -19,6 +19,8 @@ namespace Quarn {
 inline constexpr const char* kYieldWaitLabel = "Wait: yield";
 // The label of a future's wait; %1 is the display name of the awaited MaybeType's identifier.
 inline constexpr const char* kFutureWaitLabel = "Wait: future<%1>";
+// The failure of a wait given up because the plugin is shutting down.
+inline constexpr const char* kAwaitFinalizing = "Finalizing";
 
 namespace AwaitDetail {
 
@@ -37,6 +39,8 @@ namespace AwaitDetail {
 // opens a wait with host.BeginWait(label, 0), closed by host.EndWait() once the future is ready. A
 // future that is ready at once causes no host call. A future error (a promise destroyed unfulfilled, a
 // future without shared state) is reported as the assertion "ALE-6D828C10" and answered with a Failure.
+// When Host has Finalizing() and it turns true (Shutdown arrived during a Yield), the wait is given up
+// with the Failure "Finalizing": no answer can come through a host that has let go of the plugin.
 // Host needs Yield(), BeginWait(const char*, std::uint32_t) and EndWait().
 //
 //   MaybeType<Answer> answer = Await<Answer>(module, std::move(future));
@@ -52,6 +56,13 @@ template <class T, class Host>
         waiting = true;
       }
       host.Yield();
+      if constexpr (requires { host.Finalizing(); }) {
+        if (host.Finalizing()) {
+          waiting = false;
+          host.EndWait();
+          return Failure(kAwaitFinalizing);
+        }
+      }
     }
     if (waiting) {
       waiting = false;

@@ -544,23 +544,31 @@ void BindingProperty::SetFloat(double value) noexcept {
   kind_ = static_cast<std::uint8_t>(BindingKind::Float);
 }
 
+// The setters below take their copy before the old payload goes: text and bytes may lie in this value's
+// own tree (v.SetString(v.GetString())).
+
 void BindingProperty::SetString(std::string_view text) noexcept {
-  Reset();
   StringRecord* record = text.empty() ? StringTable::Empty() : EnsureContext()->Intern(text);
+  Reset();
   if (record != nullptr) BindingStorage::Install(*this, kString, record);
 }
 
 void BindingProperty::SetBlob(std::span<const std::uint8_t> bytes) noexcept {
-  Reset();
   PropertyContext* context = EnsureContext();
   void* slot = context->Allocate(sizeof(BlobBytes));
-  if (slot == nullptr) return;
+  if (slot == nullptr) {
+    Reset();
+    return;
+  }
+  BlobBytes* copy = nullptr;
   try {
-    BindingStorage::Install(*this, kBlob, ::new (slot) BlobBytes(bytes.begin(), bytes.end()));
+    copy = ::new (slot) BlobBytes(bytes.begin(), bytes.end());
   } catch (const std::bad_alloc&) {
     context->Release(slot, sizeof(BlobBytes));
     context->MarkFailed();
   }
+  Reset();
+  if (copy != nullptr) BindingStorage::Install(*this, kBlob, copy);
 }
 
 void BindingProperty::SetBlob(BlobBytes&& bytes) noexcept {
@@ -715,11 +723,20 @@ void BindingProperty::MakeStructure() noexcept {
 }
 
 BindingProperty& BindingProperty::Field(std::string_view name) noexcept {
-  if (kind_ != kStructure) {
-    Reset();
-    if (!BindingStorage::MakeContainer(*this, kStructure, 0)) return BindingStorage::Scratch();
+  if (kind_ == kStructure) return BindingStorage::AddField(context_, BindingStorage::Header(*this), name);
+  // The name may lie in the payload about to be released: it is held interned across the reset.
+  StringRecord* held = nullptr;
+  if (kind_ >= kString && !name.empty()) {
+    held = EnsureContext()->Intern(name);
+    if (held == nullptr) return BindingStorage::Scratch();
+    name = held->View();
   }
-  return BindingStorage::AddField(context_, BindingStorage::Header(*this), name);
+  Reset();
+  BindingProperty* field = &BindingStorage::Scratch();
+  if (BindingStorage::MakeContainer(*this, kStructure, 0))
+    field = &BindingStorage::AddField(context_, BindingStorage::Header(*this), name);
+  if (held != nullptr) context_->ReleaseString(held);
+  return *field;
 }
 
 const BindingProperty& BindingProperty::Field(std::string_view name) const noexcept {

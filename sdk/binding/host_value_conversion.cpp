@@ -1,15 +1,17 @@
 #include "sdk/binding/host_value_conversion.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "sdk/binding/module_heap.h"
+#include "sdk/binding/nesting_limit.h"
 #include "sdk/binding/type_registry.h"
 #include "sdk/diagnostics/message_format.h"
-#include "sdk/serialization/nesting_limit.h"
 
 namespace Quarn {
 
@@ -28,6 +30,17 @@ constexpr const char* kIncompatibleTypeMessage =
 constexpr const char* kHostNestingMessage = "Host value for '%1' is nested deeper than %2 levels.";
 // %1 name, %2 type code.
 constexpr const char* kHostNullDataMessage = "Host value for '%1' of type %2 has a null pointer.";
+// %1 name.
+constexpr const char* kHostOutOfMemoryMessage = "Host value for '%1' could not be stored: out of memory.";
+// %1 the nesting limit.
+constexpr const char* kWriteNestingMessage = "The value is nested deeper than %1 levels.";
+// %1 the largest count.
+constexpr const char* kWriteCountMessage = "The value has a text, blob or container of more than %1 items.";
+constexpr const char* kWriteMemoryMessage = "Out of memory writing the value as a host value.";
+
+// The most elements a collection reserves from its declared count before reading them: the count is the
+// host's word, and an array that short of memory is found out element by element, not by one reservation.
+constexpr std::uint32_t kMaxReservedElements = 1024;
 
 constexpr std::uint32_t kMaxCount = std::numeric_limits<std::uint32_t>::max();
 
@@ -82,7 +95,7 @@ class HostReader {
     if (!EnterContainer(span, kHostValueCollection, depth)) return false;
     target.Reset();
     target.MakeCollection();
-    target.Reserve(span.count);
+    target.Reserve(std::min(span.count, kMaxReservedElements));
     const auto* elements = static_cast<const HostValue*>(span.data);
     for (std::uint32_t i = 0; i < span.count; ++i) {
       if (!Read(target.Append(), elements[i], depth + 1)) return false;
@@ -130,6 +143,9 @@ class HostWriter {
  public:
   explicit HostWriter(const TypeRegistry* registry) : registry_(registry) {}
 
+  // Why the last Write refused.
+  [[nodiscard]] const std::string& Refusal() const { return refusal_; }
+
   bool Write(HostValue& target, const BindingProperty& property, std::size_t depth) {
     ReleaseHostValue(target);
     switch (property.Kind()) {
@@ -166,21 +182,21 @@ class HostWriter {
   }
 
  private:
-  static bool WriteText(HostValue& target, std::string_view text) {
-    if (text.size() > kMaxCount) return false;
+  bool WriteText(HostValue& target, std::string_view text) {
+    if (text.size() > kMaxCount) return Refuse(FormatString(kWriteCountMessage, kMaxCount));
     char* copy = HeapDuplicateText(text);
-    if (copy == nullptr) return false;
+    if (copy == nullptr) return Refuse(kWriteMemoryMessage);
     target.type = kHostValueOwnedText;
     target.payload.span = {copy, static_cast<std::uint32_t>(text.size())};
     return true;
   }
 
-  static bool WriteBytes(HostValue& target, std::span<const std::uint8_t> bytes) {
-    if (bytes.size() > kMaxCount) return false;
+  bool WriteBytes(HostValue& target, std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > kMaxCount) return Refuse(FormatString(kWriteCountMessage, kMaxCount));
     void* copy = nullptr;
     if (!bytes.empty()) {
       copy = HeapAllocate(bytes.size());
-      if (copy == nullptr) return false;
+      if (copy == nullptr) return Refuse(kWriteMemoryMessage);
       std::memcpy(copy, bytes.data(), bytes.size());
     }
     target.type = kHostValueOwnedBytes;
@@ -200,12 +216,13 @@ class HostWriter {
 
   // Makes target a container of type holding a zeroed array of count records of size bytes (null for
   // none), so that a failure while filling the array releases what was filled.
-  static bool AllocateArray(HostValue& target, std::uint32_t type, std::size_t count, std::size_t size) {
-    if (count > kMaxCount || count > std::numeric_limits<std::size_t>::max() / size) return false;
+  bool AllocateArray(HostValue& target, std::uint32_t type, std::size_t count, std::size_t size) {
+    if (count > kMaxCount || count > std::numeric_limits<std::size_t>::max() / size)
+      return Refuse(FormatString(kWriteCountMessage, kMaxCount));
     void* array = nullptr;
     if (count != 0) {
       array = HeapAllocate(count * size);
-      if (array == nullptr) return false;
+      if (array == nullptr) return Refuse(kWriteMemoryMessage);
       std::memset(array, 0, count * size);
     }
     target.type = type;
@@ -214,7 +231,7 @@ class HostWriter {
   }
 
   bool WriteCollection(HostValue& target, const BindingProperty& property, std::size_t depth) {
-    if (depth >= kMaxNestingDepth) return false;
+    if (depth >= kMaxNestingDepth) return Refuse(FormatString(kWriteNestingMessage, kMaxNestingDepth));
     const auto elements = property.Elements();
     if (!AllocateArray(target, kHostValueCollection, elements.size(), sizeof(HostValue))) return false;
     auto* array = static_cast<HostValue*>(target.payload.span.data);
@@ -225,34 +242,49 @@ class HostWriter {
   }
 
   bool WriteStructure(HostValue& target, const BindingProperty& property, std::size_t depth) {
-    if (depth >= kMaxNestingDepth) return false;
+    if (depth >= kMaxNestingDepth) return Refuse(FormatString(kWriteNestingMessage, kMaxNestingDepth));
     if (!AllocateArray(target, kHostValueStructure, property.Count(), sizeof(HostValueMember))) return false;
     auto* members = static_cast<HostValueMember*>(target.payload.span.data);
     std::size_t i = 0;
     for (const auto field : property.Fields()) {
       HostValueMember& member = members[i++];
       member.name = HeapDuplicateText(field.name);
-      if (member.name == nullptr) return false;
+      if (member.name == nullptr) return Refuse(kWriteMemoryMessage);
       member.ownsName = 1;
       if (!Write(member.value, field.value, depth + 1)) return false;
     }
     return true;
   }
 
+  bool Refuse(std::string why) {
+    refusal_ = std::move(why);
+    return false;
+  }
+
   const TypeRegistry* registry_;
+  std::string refusal_;
 };
 
 }  // namespace
 
 bool FromHost(HostValueError& error, BindingProperty& target, const HostValue& value, std::string_view name) {
   HostReader reader(error, name);
-  return reader.Read(target, value, 0);
+  if (!reader.Read(target, value, 0)) return false;
+  // A tree that ran out of memory lost part of what it read: that is no conversion.
+  if (!target.AllocationFailed()) return true;
+  ReleaseHostValue(error.value);
+  HeapFree(error.message);
+  error.message = HeapDuplicateText(FormatString(kHostOutOfMemoryMessage, name));
+  error.failed = 1;
+  return false;
 }
 
-bool ToHost(HostValue& target, const BindingProperty& property, const TypeRegistry* registry) {
+bool ToHost(HostValue& target, const BindingProperty& property, const TypeRegistry* registry,
+            std::string* message) {
   HostWriter writer(registry);
   if (writer.Write(target, property, 0)) return true;
   ReleaseHostValue(target);
+  if (message != nullptr) *message = writer.Refusal();
   return false;
 }
 

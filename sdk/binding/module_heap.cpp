@@ -29,14 +29,24 @@ bool InjectedFailure() noexcept {
   return false;
 }
 
+// a - b, or 0 when another thread's counts made b the larger.
+std::uint64_t Remaining(std::uint64_t a, std::uint64_t b) noexcept {
+  return a > b ? a - b : 0;
+}
+
 void CountAllocation(std::uint64_t size) noexcept {
+  // The frees are read before the allocations are added to: a block is counted allocated before it can
+  // be counted freed, so frees read first never exceed the allocations read after them. Read in the
+  // other order, another thread's allocation and free in between would make the difference wrap.
+  const std::uint64_t freed = gBytesFreed.load();
+  const std::uint64_t frees = gFreeCount.load();
   const std::uint64_t allocated = gBytesAllocated.fetch_add(size) + size;
   const std::uint64_t count = gAllocationCount.fetch_add(1) + 1;
-  const std::uint64_t inUse = allocated - gBytesFreed.load();
+  const std::uint64_t inUse = Remaining(allocated, freed);
   std::uint64_t peak = gPeakBytesInUse.load();
   while (inUse > peak) {
     if (gPeakBytesInUse.compare_exchange_weak(peak, inUse)) {
-      gAllocationsAtPeak.store(count - gFreeCount.load());
+      gAllocationsAtPeak.store(Remaining(count, frees));
       break;
     }
   }
@@ -61,7 +71,8 @@ MemoryStats ReadMemoryStats() noexcept {
 }
 
 std::uint64_t HeapBytesInUse() noexcept {
-  return gBytesAllocated.load() - gBytesFreed.load();
+  const std::uint64_t freed = gBytesFreed.load();
+  return Remaining(gBytesAllocated.load(), freed);
 }
 
 void* HeapAllocate(std::size_t size) noexcept {

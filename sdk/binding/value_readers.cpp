@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "sdk/binding/type_registry.h"
@@ -15,10 +16,26 @@ namespace {
 constexpr double kTwoPow63 = 9223372036854775808.0;
 constexpr double kTwoPow64 = 18446744073709551616.0;
 
-// The classic "C" locale, so that number texts read the same whatever the process locale is.
+// The classic "C" locale, so that number texts read the same whatever the process locale is; null when
+// it cannot be had, and then the functions of the current locale read the texts.
 locale_t ClassicLocale() {
   static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   return locale;
+}
+
+long long ReadSignedText(const char* begin, char** end) {
+  const locale_t locale = ClassicLocale();
+  return locale != locale_t{} ? strtoll_l(begin, end, 0, locale) : std::strtoll(begin, end, 0);
+}
+
+unsigned long long ReadUnsignedText(const char* begin, char** end) {
+  const locale_t locale = ClassicLocale();
+  return locale != locale_t{} ? strtoull_l(begin, end, 0, locale) : std::strtoull(begin, end, 0);
+}
+
+double ReadFloatText(const char* begin, char** end) {
+  const locale_t locale = ClassicLocale();
+  return locale != locale_t{} ? strtod_l(begin, end, locale) : std::strtod(begin, end);
 }
 
 // What one of the strtoX functions made of a text.
@@ -168,10 +185,9 @@ std::int64_t ReadSigned(ConversionResult& result, const BindingProperty& input, 
     }
     case BindingKind::String: {
       const std::string_view text = input.GetString({});
-      return ReadNumberText<long long>(
-          result, text, name, typeName,
-          [](const char* begin, char** end) { return strtoll_l(begin, end, 0, ClassicLocale()); },
-          [&](long long value) { return SignedInRange(value, minimum, maximum); });
+      return ReadNumberText<long long>(result, text, name, typeName, ReadSignedText, [&](long long value) {
+        return SignedInRange(value, minimum, maximum);
+      });
     }
     default:
       FailKind(result, name, typeName, input);
@@ -216,8 +232,7 @@ std::uint64_t ReadUnsigned(ConversionResult& result, const BindingProperty& inpu
     case BindingKind::String: {
       const std::string_view text = input.GetString({});
       return ReadNumberText<unsigned long long>(
-          result, text, name, typeName,
-          [](const char* begin, char** end) { return strtoull_l(begin, end, 0, ClassicLocale()); },
+          result, text, name, typeName, ReadUnsignedText,
           [&](unsigned long long value) { return value <= maximum && !HasMinusSign(text); });
     }
     default:
@@ -264,7 +279,7 @@ double ReadFloating(ConversionResult& result, const BindingProperty& input, std:
       return ReadNumberText<double>(
           result, text, name, typeName,
           [](const char* begin, char** end) {
-            const double value = strtod_l(begin, end, ClassicLocale());
+            const double value = ReadFloatText(begin, end);
             if (errno == ERANGE && !std::isinf(value)) errno = 0;
             return value;
           },
@@ -364,7 +379,7 @@ std::int32_t ReadEnum(ConversionResult& result, const BindingProperty& input, st
 
 void ReadObject(ConversionResult& result, BindingProperty& target, const BindingProperty& input) {
   if (!result.Ok()) return;
-  target.Reset();
+  // Assignment copies before it releases, so input may lie inside target.
   target = input;
 }
 

@@ -46,6 +46,8 @@ std::uint64_t CategoryMask(const char* code) {
 }
 
 std::size_t FormatCategoryNames(std::uint64_t mask, char* buffer, std::size_t size) {
+  // No room even for the terminating NUL: nothing is written.
+  if (buffer == nullptr || size == 0) return 0;
   const CategoryTable& table = TheCategoryTable();
   std::size_t length = 0;
   for (std::size_t slot = 0; slot < kCategorySlotCount; ++slot) {

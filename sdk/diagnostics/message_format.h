@@ -25,7 +25,7 @@
 #include <utility>
 #include <variant>
 
-#include "sdk/host/api_version.h"
+#include "sdk/diagnostics/api_version.h"
 
 namespace Quarn {
 

@@ -43,9 +43,12 @@ std::string_view TextOf(const char* text) {
   return text != nullptr ? std::string_view(text) : std::string_view();
 }
 
-// Finds a parameter by exact name.
+// Finds a parameter by exact name. An empty name finds nothing, so that a parameter declared without a
+// name never binds.
 const FunctionArgument* FindParameter(const FunctionInfo& function, std::string_view name,
                                       std::size_t& index) {
+  index = function.arguments.size();
+  if (name.empty()) return nullptr;
   for (index = 0; index < function.arguments.size(); ++index)
     if (function.arguments[index].name == name) return &function.arguments[index];
   return nullptr;
@@ -126,7 +129,7 @@ class ArgumentBinder {
     const std::size_t existing = collection.Kind() == BindingKind::Collection ? collection.Count() : 0;
     const std::size_t added = index >= existing ? index + 1 - existing : 0;
     if (added > kMaxArgumentElements - elementsAdded_)
-      return Failure(FormatString(kIndexRangeMessage, segment));
+      return Failure(FormatString(kTooManyElementsMessage, kMaxArgumentElements));
     elementsAdded_ += added;
     return static_cast<std::size_t>(index);
   }
@@ -217,10 +220,13 @@ MaybeType<std::map<std::string, std::string>> ParseQuery(std::string_view query)
       return Failure(FormatString(kTooManyQueryParametersMessage, kMaxQueryParameters));
     const std::size_t amp = query.find('&');
     const std::string_view part = query.substr(0, amp);
-    const std::size_t equals = part.find('=');
-    std::string value =
-        equals == std::string_view::npos ? std::string() : PercentDecode(part.substr(equals + 1));
-    parameters[PercentDecode(part.substr(0, equals))] = std::move(value);
+    // Empty parts ("a=1&", "&a=1", a bare "?") carry nothing.
+    if (!part.empty()) {
+      const std::size_t equals = part.find('=');
+      std::string value =
+          equals == std::string_view::npos ? std::string() : PercentDecode(part.substr(equals + 1));
+      parameters[PercentDecode(part.substr(0, equals))] = std::move(value);
+    }
     if (amp == std::string_view::npos) break;
     query.remove_prefix(amp + 1);
   }

@@ -48,6 +48,9 @@ inline constexpr const char* kExpectedValueMessage = "Expected value for argumen
 // %1 the index segment.
 inline constexpr const char* kIndexFormatMessage = "Index %1 is in an incorrect format";
 inline constexpr const char* kIndexRangeMessage = "Index %1 is out of range";
+// %1 kMaxArgumentElements.
+inline constexpr const char* kTooManyElementsMessage =
+    "The arguments' indexes add more than %1 elements to collections.";
 // %1 the parameter's name, %2 the function's name, %3 the decoder's message.
 inline constexpr const char* kMessagePackArgumentMessage =
     "Couldn't deserialize MessagePack value for parameter '%1' of '%2': %3";
@@ -75,8 +78,8 @@ inline constexpr std::string_view kOctetStreamContentType = "application/octet-s
 [[nodiscard]] bool HasContentType(std::string_view contentType, std::string_view prefix);
 
 // Splits a query at every "&", each part at its first "=" (no "=": the whole part is the name and the
-// value is empty), and percent-decodes both; a repeated name keeps the later value. More than
-// kMaxQueryParameters parts fail.
+// value is empty), and percent-decodes both; empty parts are skipped; a repeated name keeps the later value.
+// More than kMaxQueryParameters parts fail.
 [[nodiscard]] MaybeType<std::map<std::string, std::string>> ParseQuery(std::string_view query);
 
 // Reads text into target as the parameter's value. With the content type "application/x-msgpack", or

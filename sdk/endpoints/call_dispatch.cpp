@@ -3,6 +3,7 @@
 #include <exception>
 #include <span>
 
+#include "sdk/async/host_entry.h"
 #include "sdk/diagnostics/message_format.h"
 #include "sdk/endpoints/call_arguments.h"
 #include "sdk/endpoints/call_response.h"
@@ -32,6 +33,7 @@ std::unique_ptr<EndpointCallContext> MakeCallContext(const TypeRegistry& registr
 
 void HandleCall(PluginResponse* response, const PluginRequest* request) noexcept {
   if (response == nullptr) return;
+  const HostEntry entry;
   try {
     ResetResponse(*response);
     const auto* context =

@@ -37,7 +37,8 @@ StorageTable& Storage() {
 constexpr const char* kOutOfMemoryText = "Out of memory";
 constexpr const char* kEmptyText = "";
 
-void ReleaseResponse(PluginResponse* response) {
+// Called by the host core: lets nothing out (a lock that cannot be taken leaves the storage behind).
+void ReleaseResponse(PluginResponse* response) noexcept try {
   if (response == nullptr) return;
   ReleaseHostValue(response->body);
   std::unique_ptr<ResponseStorage> storage;
@@ -55,6 +56,7 @@ void ReleaseResponse(PluginResponse* response) {
   response->headers = nullptr;
   response->headerCount = 0;
   response->release = nullptr;
+} catch (...) {
 }
 
 // Hands storage over to the table under response; an earlier entry for the same record (one the host
@@ -77,7 +79,7 @@ void WriteResponse(PluginResponse& response, CallStatus& status, const TypeRegis
   std::int32_t statusCode = status.statusCode;
   if (!status.result.Ok()) {
     storage->error = std::string(status.result.Message());
-  } else if (!status.stream.has_value() && !ToHost(response.body, status.result.Value(), &registry)) {
+  } else if (!ToHost(response.body, status.result.Value(), &registry)) {
     storage->error = FormatString(kResultToHostMessage, functionName);
     statusCode = 400;
   }

@@ -4,7 +4,10 @@
 #include <utility>
 #include <vector>
 
+#include "sdk/async/host_entry.h"
 #include "sdk/binding/host_value_conversion.h"
+#include "sdk/diagnostics/log_categories.h"
+#include "sdk/diagnostics/logger.h"
 #include "sdk/host/resource_paths.h"
 #include "sdk/host/telemetry_sender.h"
 
@@ -12,6 +15,8 @@ namespace Quarn {
 namespace {
 
 constexpr const char* kPayloadName = "<result>";
+// %1 the log name, %2 the event name, %3 what was thrown.
+constexpr const char* kEventThrew = "%s: Handling event %s failed: %s";
 
 // The payload of an event record as a value; the failure text when it cannot be converted.
 MaybeType<BindingProperty> PayloadOf(const PluginEventRecord& event) {
@@ -84,14 +89,27 @@ void AppModule::RegisterEventHandler(std::string_view name, EventHandler handler
   HostRegisterEvent(key.c_str(), hostHandle_, callback, this, flag);
 }
 
-void AppModule::ResourceEventCallback(const PluginEventRecord* event) {
+void AppModule::ResourceEventCallback(const PluginEventRecord* event) noexcept {
   if (event == nullptr || event->context == nullptr) return;
-  static_cast<AppModule*>(event->context)->DeliverEvent(event);
+  const HostEntry entry;
+  static_cast<AppModule*>(event->context)->DeliverCaught(event);
 }
 
-void AppModule::ServiceProxyEventCallback(const PluginEventRecord* event) {
+void AppModule::ServiceProxyEventCallback(const PluginEventRecord* event) noexcept {
   if (event == nullptr || event->context == nullptr) return;
-  static_cast<AppModule*>(event->context)->DeliverEvent(event);
+  const HostEntry entry;
+  static_cast<AppModule*>(event->context)->DeliverCaught(event);
+}
+
+void AppModule::DeliverCaught(const PluginEventRecord* event) noexcept {
+  const char* name = event->name != nullptr ? event->name : "";
+  try {
+    DeliverEvent(event);
+  } catch (const std::exception& exception) {
+    Log(kLogLevelError, kCategoryGeneral, kEventThrew, logName_.c_str(), name, exception.what());
+  } catch (...) {
+    Log(kLogLevelError, kCategoryGeneral, kEventThrew, logName_.c_str(), name, "unknown exception");
+  }
 }
 
 void AppModule::DeliverEvent(const PluginEventRecord* event) {
@@ -127,10 +145,8 @@ MaybeType<> AppModule::SendResourceEvent(std::string_view name, const PluginReso
   Trace("%s: Sending event: %s", logName_.c_str(), derived.c_str());
 
   PluginEventRecord record{};
-  if (!ToHost(record.payload, converted.Value(), registry_)) {
-    ReleaseHostValue(record.payload);
-    return Failure("Couldn't convert the event to a host value");
-  }
+  std::string refusal;
+  if (!ToHost(record.payload, converted.Value(), registry_, &refusal)) return Failure(std::move(refusal));
   record.name = derived.c_str();
   record.flag = flag;
   HostSendEvent(&record);

@@ -161,9 +161,10 @@ class AppModule : public ResourceListenerRegistry {
   [[nodiscard]] std::int32_t SubscriptionCount(std::string_view path) const;
 
  protected:
-  // The host core's callbacks; context is the AppModule.
-  static void ResourceEventCallback(const PluginEventRecord* event);
-  static void ServiceProxyEventCallback(const PluginEventRecord* event);
+  // The host core's callbacks; context is the AppModule. Nothing thrown while an event is delivered
+  // leaves them: it is logged once at level 2 and the event is dropped.
+  static void ResourceEventCallback(const PluginEventRecord* event) noexcept;
+  static void ServiceProxyEventCallback(const PluginEventRecord* event) noexcept;
 
   // Registers the three service-proxy answer events (uuid, method, async) with flag 1, in that order.
   void RegisterServiceProxyHandlers();
@@ -180,6 +181,8 @@ class AppModule : public ResourceListenerRegistry {
 
  private:
   void DeliverEvent(const PluginEventRecord* event);
+  // DeliverEvent, with whatever it throws caught and logged.
+  void DeliverCaught(const PluginEventRecord* event) noexcept;
 
   std::unordered_map<std::string, std::shared_ptr<EventHandler>> eventHandlers_;
   std::unordered_map<std::string, std::int32_t> subscriptionCounts_;

@@ -13,8 +13,8 @@
 namespace Quarn {
 namespace {
 
-constexpr const char* kHostValueRefused = "the value could not be written as a host value";
 constexpr const char* kStreamReadError = "Stream read error";
+constexpr const char* kStreamFinalizing = "Finalizing";
 constexpr const char* kStreamChunkTooLong = "Stream read delivered more bytes than it was given room for";
 constexpr const char* kResultName = "<result>";
 constexpr const char* kUserAgentHeader = "user-agent";
@@ -31,6 +31,13 @@ constexpr std::int32_t kExternalResultKept[] = {0, 2, -1};
 
 std::string MethodName(std::uint32_t method) {
   return std::string(MethodText(method));
+}
+
+// The method code a request record carries: DELETE (1) to PUT (7) and other (8) as they are, anything
+// else 0.
+std::uint32_t WireMethodCode(std::uint32_t method) {
+  if (method >= kHttpMethodDelete && method <= kHttpMethodOther) return method;
+  return kHttpMethodAny;
 }
 
 // Reads a streamed body chunk by chunk, yielding to the host once whenever a short chunk says more
@@ -57,7 +64,14 @@ MaybeType<std::string> ReadStream(AppModule& module, const PluginResponse& respo
       result = std::move(text);
       break;
     }
-    if (length < kStreamChunkSize) module.YieldOnce();
+    if (length < kStreamChunkSize) {
+      module.YieldOnce();
+      // Shutdown came during the yield: the plugin takes no more of the stream.
+      if (module.Finalizing()) {
+        result = Failure(kStreamFinalizing);
+        break;
+      }
+    }
   }
   if (response.close != nullptr) response.close(response.streamContext);
   return result;
@@ -101,7 +115,8 @@ ParameterList::~ParameterList() {
 std::string ParameterList::Add(const BindingProperty& value, const TypeRegistry& registry,
                                std::string_view name) {
   PluginParameter entry{};
-  if (!ToHost(entry.value, value, &registry)) return kHostValueRefused;
+  std::string refusal;
+  if (!ToHost(entry.value, value, &registry, &refusal)) return refusal;
   if (!name.empty()) entry.name = names_.emplace_back(name).c_str();
   entries_.push_back(entry);
   return {};
@@ -119,22 +134,25 @@ MaybeType<BindingProperty> Exchange(AppModule& module, std::uint32_t method, std
                                     const ParameterList& parameters, bool readBody) {
   const std::string target(path);
   PluginRequest request{};
-  request.method = method;
+  request.method = WireMethodCode(method);
   request.path = target.c_str();
   request.parameters = parameters.Entries().empty() ? nullptr : parameters.Entries().data();
   request.parameterCount = static_cast<std::uint32_t>(parameters.Entries().size());
   request.handleOrRequestId = module.HostHandle();
   PluginResponse response{};
   module.HostRequest(&response, &request);
+  // The record goes back to the host however reading it ends, a throw included.
+  const struct Release {
+    PluginResponse& response;
+    ~Release() {
+      if (response.release != nullptr) response.release(&response);
+    }
+  } release{response};
 
-  MaybeType<BindingProperty> result = BindingProperty();
-  if (response.error != nullptr) {
-    result = Failure(response.status, kRequestErrorResponse, MethodName(method), path, response.error);
-  } else if (readBody) {
-    result = ReadBody(module, method, path, response);
-  }
-  if (response.release != nullptr) response.release(&response);
-  return result;
+  if (response.error != nullptr)
+    return Failure(response.status, kRequestErrorResponse, MethodName(method), path, response.error);
+  if (readBody) return ReadBody(module, method, path, response);
+  return BindingProperty();
 }
 
 }  // namespace RequestDetail
@@ -168,7 +186,7 @@ ExternalResponse SendExternalRequest(AppModule& module, const ExternalRequest& r
   }
 
   PluginExternalRequest record{};
-  record.method = request.method;
+  record.method = WireMethodCode(request.method);
   record.url = request.url.c_str();
   record.headers = headers.data();
   record.headerCount = static_cast<std::uint32_t>(headers.size() / 2);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "sdk/async/host_entry.h"
 #include "sdk/binding/module_heap.h"
 #include "sdk/diagnostics/assertion_report.h"
 #include "sdk/diagnostics/logger.h"
@@ -16,6 +17,8 @@ namespace {
 constexpr const char* kIncompatibleAssertion = "ALE-EECF0606";
 constexpr const char* kIncompatibleMessage =
     "%1 which supports plugin API %2 is not compatible with core's plugin API %3";
+// The answer to a request made while no host table is held (before Initialize, after Shutdown).
+constexpr const char* kNoHost = "No host core to send the request to";
 
 PluginBase* PluginOf(void* plugin) {
   return static_cast<PluginBase*>(plugin);
@@ -43,18 +46,29 @@ PluginBase::PluginBase() {
 }
 
 PluginBase::~PluginBase() {
-  // The log target holds the host table, which is valid only until Shutdown returns.
+  // The log target holds the host table, which is valid only until Shutdown returns (Shutdown drops it;
+  // a plugin destroyed without one drops it here).
   logTarget_.reset();
   ownRegistry_.Clear();
   GetLoggerApi()->release();
 }
 
 void PluginBase::HostRequest(PluginResponse* response, const PluginRequest* request) {
-  if (const HostApi* api = Host()) api->request(api, response, request);
+  if (const HostApi* api = Host()) {
+    api->request(api, response, request);
+  } else if (response != nullptr) {
+    response->error = kNoHost;  // a request that went nowhere is no success
+  }
 }
 
 void PluginBase::HostExternalRequest(PluginExternalResponse* response, const PluginExternalRequest* request) {
-  if (const HostApi* api = Host()) api->externalRequest(api, response, request);
+  if (const HostApi* api = Host()) {
+    api->externalRequest(api, response, request);
+  } else if (response != nullptr) {
+    response->result = -1;
+    response->body = kNoHost;
+    response->bodyLength = static_cast<std::uint32_t>(std::strlen(kNoHost));
+  }
 }
 
 void PluginBase::HostSendEvent(const PluginEventRecord* event) {
@@ -122,11 +136,11 @@ std::uint32_t PluginBase::Load(PluginRegistration* registration, std::string_vie
 }
 
 bool PluginBase::Start(const HostContext* context) {
-  hostContext_ = context;
+  hostApi_ = context->api;
+  hostHandle_ = context->hostHandle;
   self_ = this;
   InstallPluginLogTarget(context->api, logTarget_);
   userAgent_ = BuildUserAgent(hostVersion_, identity_.shortName);
-  hostHandle_ = context->hostHandle;
   logName_ = identity_.shortName;
   CreateTelemetrySender();
   RegisterServiceProxyHandlers();
@@ -137,6 +151,7 @@ const PluginApi& PluginBase::Api() {
   static const PluginApi api = {
       [](void* plugin, const HostContext* context) -> std::uint8_t {
         if (plugin == nullptr || context == nullptr || context->api == nullptr) return 0;
+        const HostEntry entry;
         try {
           return PluginOf(plugin)->Start(context) ? 1 : 0;
         } catch (...) {
@@ -152,7 +167,12 @@ const PluginApi& PluginBase::Api() {
         } catch (...) {
           // Shutdown goes on: the plugin is destroyed whatever failed before.
         }
-        delete base;
+        // The host table is valid only until Shutdown returns: from here on the plugin reaches nothing.
+        base->logTarget_.reset();
+        base->hostApi_ = nullptr;
+        // Shutdown may arrive while the plugin is inside Yield (an await, a streamed read): the plugin
+        // is destroyed once the host's calls into it that are still on the stack have returned.
+        RunAfterHostEntries([](void* object) { delete static_cast<PluginBase*>(object); }, base);
       },
       [](void*, ::MemoryStats* stats) {
         if (stats == nullptr) return;

@@ -21,8 +21,8 @@
 
 #include "plugin/plugin_abi.h"
 #include "sdk/binding/type_registry.h"
+#include "sdk/diagnostics/api_version.h"
 #include "sdk/endpoints/api_description.h"
-#include "sdk/host/api_version.h"
 #include "sdk/host/app_module.h"
 #include "sdk/host/plugin_identity.h"
 #include "sdk/host/plugin_log_target.h"
@@ -41,7 +41,8 @@ class PluginBase : public AppModule {
   PluginBase();
   ~PluginBase() override;
 
-  // Slots 4 to 12: HostApi entries 0 to 8, in the same order.
+  // Slots 4 to 12: HostApi entries 0 to 8, in the same order. Without a host table (before Initialize,
+  // after Shutdown) they do nothing, except that requests are answered as failed.
   void HostRequest(PluginResponse* response, const PluginRequest* request) override;
   void HostExternalRequest(PluginExternalResponse* response, const PluginExternalRequest* request) override;
   void HostSendEvent(const PluginEventRecord* event) override;
@@ -65,7 +66,9 @@ class PluginBase : public AppModule {
 
   // The three PluginApi entries: Initialize stores the host context, routes logging to the host, builds
   // the user agent, registers the service-proxy events and runs OnInitialize; Shutdown marks the plugin
-  // finalizing, unregisters everything and destroys the plugin; GetMemoryStats reads the module heap's
+  // finalizing, unregisters everything, lets go of the host table and destroys the plugin (at once, or,
+  // when it arrives during a Yield, once the host's calls into the plugin on the stack have returned;
+  // meanwhile the plugin reaches nothing and its awaits give up); GetMemoryStats reads the module heap's
   // counters. None lets an exception out.
   [[nodiscard]] static const PluginApi& Api();
 
@@ -81,12 +84,13 @@ class PluginBase : public AppModule {
   bool Start(const HostContext* context);
 
   // The host table; null before Initialize.
-  [[nodiscard]] const HostApi* Host() const { return hostContext_ != nullptr ? hostContext_->api : nullptr; }
+  [[nodiscard]] const HostApi* Host() const { return hostApi_; }
 
  private:
   ApiVersion hostVersion_;
   PluginIdentity identity_;
-  const HostContext* hostContext_ = nullptr;
+  // Copied from the HostContext at Initialize: the host need not keep that record alive afterwards.
+  const HostApi* hostApi_ = nullptr;
   std::unique_ptr<PluginLogTarget> logTarget_;
   std::vector<std::string> documentationTags_;
   std::string typeNamePrefix_;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "sdk/host/api_version.h"
+#include "sdk/diagnostics/api_version.h"
 
 namespace Quarn {
 

@@ -1,5 +1,6 @@
 #include "sdk/host/service_proxy_tables.h"
 
+#include <exception>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr const char* kKey = "%1.%2";
 constexpr const char* kFulfilled = "%s: Fulfilled service proxy request: %s";
+constexpr const char* kCompletionThrew = "%s: Completing service proxy request %s failed: %s";
 constexpr const char* kNoAsyncHandler =
     "%s: Could not find registered handler for async service proxy event %s";
 
@@ -76,9 +78,21 @@ void ServiceProxyTables::MatchLocked() {
     if (waiting == inFlight_.end()) continue;
     const Completion completion = std::move(waiting->second);
     inFlight_.erase(waiting);
-    if (completion) completion(answer);
-    Log(kLogLevelAlways, kCategoryGeneral, kFulfilled, logName_.c_str(), key.c_str());
     matched.push_back(key);
+    // A completion that throws leaves its promise unfilled: destroyed with it, the promise tells the
+    // waiter that no answer will come. The other pairs are still matched.
+    try {
+      if (completion) completion(answer);
+    } catch (const std::exception& exception) {
+      Log(kLogLevelError, kCategoryGeneral, kCompletionThrew, logName_.c_str(), key.c_str(),
+          exception.what());
+      continue;
+    } catch (...) {
+      Log(kLogLevelError, kCategoryGeneral, kCompletionThrew, logName_.c_str(), key.c_str(),
+          "unknown exception");
+      continue;
+    }
+    Log(kLogLevelAlways, kCategoryGeneral, kFulfilled, logName_.c_str(), key.c_str());
   }
   for (const std::string& key : matched)
     arrived_.erase(key);

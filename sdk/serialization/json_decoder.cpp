@@ -11,8 +11,8 @@
 #include <string_view>
 #include <utility>
 
+#include "sdk/binding/nesting_limit.h"
 #include "sdk/diagnostics/message_format.h"
-#include "sdk/serialization/nesting_limit.h"
 
 namespace Quarn {
 namespace {

@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "sdk/binding/frame_stack.h"
+#include "sdk/binding/nesting_limit.h"
 #include "sdk/diagnostics/message_format.h"
-#include "sdk/serialization/nesting_limit.h"
 
 namespace Quarn {
 namespace {

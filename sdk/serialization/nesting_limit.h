@@ -1,15 +1,6 @@
-// The deepest nesting of arrays, objects, sequences and mappings that the decoders accept.
+// kMaxNestingDepth lives with the values whose host form it also bounds; this header keeps the old path
+// working.
 
 #pragma once
 
-#include <cstddef>
-
-namespace Quarn {
-
-// Every decoder (JSON, MessagePack, YAML) refuses input nested deeper than this many containers, with a
-// message naming the limit and the position. The bound keeps decoding, copying, walking and destroying a
-// decoded tree within a small thread stack: values of this depth are built, copied, encoded and destroyed
-// on a 256 KiB stack in the tests.
-inline constexpr std::size_t kMaxNestingDepth = 512;
-
-}  // namespace Quarn
+#include "sdk/binding/nesting_limit.h"

@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "sdk/binding/nesting_limit.h"
 #include "sdk/binding/string_table.h"
 #include "sdk/binding/value_readers.h"
 #include "sdk/diagnostics/message_format.h"
-#include "sdk/serialization/nesting_limit.h"
 
 namespace Quarn {
 namespace {

@@ -103,7 +103,9 @@ TEST_F(HostCoreTest, HandshakeSendsTheVersionAndReportsRefusals) {
 
 TEST_F(HostCoreTest, LifecyclePassesTheContextAndChecksTheModulesManners) {
   Start({"OnA", "OnB"});
-  EXPECT_EQ(FakePlugin().context, &host_.Context());
+  ASSERT_TRUE(FakePlugin().context.has_value());
+  EXPECT_EQ(FakePlugin().context->api, host_.Context().api);
+  EXPECT_EQ(FakePlugin().context->hostHandle, host_.Context().hostHandle);
   EXPECT_EQ(host_.GetMemoryStats().allocationCount, 3u);
   FakePlugin().unregisterOnShutdown = false;
   const HostApi* api = Host();
@@ -418,6 +420,42 @@ TEST_F(HostCoreTest, ReleasingARecordTwiceIsAProblemNotADoubleFree) {
   release(&response);
   EXPECT_EQ(host_.OutstandingResponses(), 0u);
   EXPECT_TRUE(Contains(host_.Problems(), "already released"));
+}
+
+TEST(HostCoreSinksTest, ALongRunningHostKeepsNoRecordsButHandsOnLogLinesProblemsAndEvents) {
+  GoxHostTest::ResetFakePlugin();
+  std::vector<std::string> logged;
+  std::vector<std::string> problems;
+  std::vector<std::string> seen;
+  HostOptions options;
+  options.keepRecords = false;
+  options.logSink = [&](std::int32_t level, const std::string& message) {
+    logged.push_back(std::to_string(level) + ": " + message);
+  };
+  options.problemSink = [&](const std::string& problem) { problems.push_back(problem); };
+  HostCore host(options);
+  host.ObserveAll([&](const QueuedEvent& event) { seen.push_back(event.name); });
+  FakePlugin().listenOnInitialize = {"A"};
+  ASSERT_EQ(host.Load(&GoxHostTest::FakePluginEntry), LoadStatus::kLoaded);
+  ASSERT_TRUE(host.Initialize());
+  const HostApi* api = Host();
+  for (int i = 0; i < 3; ++i) {
+    api->log(api, 1, "line");
+    api->endWait(api);  // a broken rule
+    api->yield(api);
+  }
+  host.QueueEvent("A", Json("1"));
+  host.QueueEvent("B", Json("2"));
+  EXPECT_EQ(host.DeliverPendingEvents(), 2u);
+  EXPECT_EQ(logged, (std::vector<std::string>{"1: line", "1: line", "1: line"}));
+  EXPECT_EQ(problems.size(), 3u);
+  EXPECT_EQ(seen, (std::vector<std::string>{"A", "B"}));  // whether or not the module listens
+  EXPECT_EQ(FakePlugin().events.size(), 1u);
+  EXPECT_TRUE(host.Calls().empty());
+  EXPECT_TRUE(host.LogLines().empty());
+  EXPECT_TRUE(host.Waits().empty());
+  EXPECT_EQ(host.Problems().size(), 3u);  // problems are still kept, up to a bound
+  host.Shutdown();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "host/plugin_loader.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -36,6 +37,22 @@ TEST(PluginLoaderTest, NamesWhatCouldNotBeOpened) {
     EXPECT_FALSE(library.Open(c.path));
     EXPECT_NE(library.Error().find(c.error), std::string::npos) << library.Error();
     EXPECT_EQ(library.Entry(), nullptr);
+  }
+}
+
+TEST(PluginLoaderTest, AKeptLibraryStaysMappedAfterClose) {
+  struct Case {
+    const char* path;
+    bool keepMapped;
+  };
+  // Two libraries, so that neither case sees the other's mapping.
+  for (const Case& c : {Case{GOX_HOST_TEST_MODULE_PATH, true}, Case{GOX_MODULE_PATH, false}}) {
+    PluginLibrary library;
+    ASSERT_TRUE(library.Open(c.path, c.keepMapped)) << library.Error();
+    library.Close();
+    void* handle = dlopen(c.path, RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(handle != nullptr, c.keepMapped) << c.path;
+    if (handle != nullptr) dlclose(handle);
   }
 }
 

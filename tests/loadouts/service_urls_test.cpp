@@ -57,5 +57,14 @@ TEST(ServiceUrlsTest, TemplatesFillEveryValueEncodedAndTheBaseAsItStands) {
     EXPECT_EQ(c.url, c.expected);
 }
 
+TEST(ServiceUrlsTest, ManyTypesMakeOneWholeUrl) {
+  const std::vector<std::string> types(500, "Type&");
+  const std::string url = InventoryUrl("https://i", "P", types, false, "L");
+  EXPECT_EQ(url.size(), std::string("https://i/goxinventoryservice/v2/inventories?puuid=P&").size() +
+                            500 * std::string("inventoryTypes=Type%26&").size() +
+                            std::string("signed=false&location=L").size());
+  EXPECT_TRUE(url.ends_with("&signed=false&location=L"));
+}
+
 }  // namespace
 }  // namespace Quarn::Client::Loadouts

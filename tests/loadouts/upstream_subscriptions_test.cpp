@@ -230,6 +230,13 @@ TEST_F(SubscriptionTest, StartupReadsEveryResourceAndPublishesTheSwitch) {
   EXPECT_EQ(reads.size(), 8u) << ::testing::PrintToString(reads);  // seven resources and the region data
 }
 
+TEST_F(SubscriptionTest, ALongTokenIsSentWhole) {
+  const std::string token(10000, 'k');
+  Start();
+  Publish(kAccessTokenPath, R"({"token":")" + token + R"("})");
+  EXPECT_EQ(State().defaultHeaders.at("Authorization"), "Bearer " + token);
+}
+
 TEST_F(SubscriptionTest, RegionDataFailureIsReportedAndChangesNothing) {
   Start();
   regionDataFails = true;

@@ -11,6 +11,10 @@ PluginSetup& NextBridgeTestSetup() {
 
 BridgeTestPlugin::BridgeTestPlugin() : setup_(NextBridgeTestSetup()) {}
 
+BridgeTestPlugin::~BridgeTestPlugin() {
+  if (setup_.onDestroy) setup_.onDestroy();
+}
+
 void BridgeTestPlugin::OnRegister() {
   OwnRegistry().RegisterType<Shade>("Shade").AddEnumValue("Light", 0).AddEnumValue("Dark", 1);
   OwnRegistry()

@@ -30,6 +30,7 @@ class BridgeTestPlugin;
 struct PluginSetup {
   std::function<bool(BridgeTestPlugin&)> onInitialize;  // answers OnInitialize; true when unset
   std::function<void(BridgeTestPlugin&)> onShutdown;    // runs when Shutdown starts unregistering
+  std::function<void()> onDestroy;                      // runs when the plugin is destroyed
 };
 
 // The setup the entry hands to each plugin it creates; reset it between tests.
@@ -38,6 +39,7 @@ struct PluginSetup {
 class BridgeTestPlugin : public PluginBase {
  public:
   BridgeTestPlugin();
+  ~BridgeTestPlugin() override;
 
   void OnRegister() override;
   bool OnInitialize() override;

@@ -22,7 +22,7 @@ void OnEvent(const PluginEventRecord* event) {
 
 uint8_t Initialize(void* plugin, const HostContext* context) {
   if (plugin != &pluginObject) return 0;
-  State().context = context;
+  State().context = *context;
   for (const std::string& name : State().listenOnInitialize)
     context->api->registerEvent(context->api, name.c_str(), context->hostHandle, &OnEvent, plugin, 0);
   return State().initializeResult ? 1 : 0;
@@ -30,7 +30,7 @@ uint8_t Initialize(void* plugin, const HostContext* context) {
 
 void Shutdown(void*) {
   FakePluginState& state = State();
-  if (state.context != nullptr && state.unregisterOnShutdown)
+  if (state.context.has_value() && state.unregisterOnShutdown)
     for (const std::string& name : state.listenOnInitialize)
       state.context->api->unregisterEvent(state.context->api, name.c_str(), state.context->hostHandle);
   state.shutDown = true;

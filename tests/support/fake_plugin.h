@@ -30,7 +30,7 @@ struct FakePluginState {
   std::function<void(const PluginEventRecord*)> onEvent;
 
   // Observed.
-  const HostContext* context = nullptr;
+  std::optional<HostContext> context;  // copied at Initialize: the host's record lives only for the call
   std::vector<std::pair<std::string, std::string>> events;  // name and payload JSON text
   int responseReleases = 0;
   bool shutDown = false;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -12,6 +13,7 @@
 
 #include "sdk/binding/page_pool.h"
 #include "sdk/binding/property_context.h"
+#include "sdk/binding/value_readers.h"
 #include "sdk/binding/value_visitor.h"
 #include "tests/support/small_stack.h"
 
@@ -22,7 +24,7 @@ using test::OnSmallStack;
 
 // Enum types are identified by the address of their TypeIdentifier, which values never look into.
 const char kColourTag = 0;
-const TypeIdentifier* const kColour = reinterpret_cast<const TypeIdentifier*>(kColourTag);
+const TypeIdentifier* const kColour = reinterpret_cast<const TypeIdentifier*>(&kColourTag);
 
 // Writes the walk as text: scalars as themselves, "[" "]" around collections, "{name:" "}" around fields.
 class TextVisitor : public ValueVisitor {
@@ -359,6 +361,7 @@ TEST(BindingPropertyTest, CopyIntoAnotherTreeOutlivesTheSource) {
   ASSERT_EQ(items.Count(), 40u);
   EXPECT_EQ(items.Element(39).Field("key").GetString(""), "key-4-shared-between-items");
   EXPECT_EQ(std::as_const(target).Field("whole").Field("blob").AsText(), "AQID");
+  EXPECT_EQ(Walk(std::as_const(target).Field("whole").Field("colour")), "e2#colour");  // the type travels
   // Names and texts live in the target's table: five keys, the field names and the long name.
   EXPECT_GE(target.Context()->Strings().Size(), 5u);
 }
@@ -377,6 +380,38 @@ TEST(BindingPropertyTest, CopyFromOwnDescendantOrAncestor) {
 
   nested = std::move(nested.Field("a"));  // a move out of its own child
   EXPECT_EQ(Walk(nested), "{a:1;}");
+}
+
+// Each writer reads its argument from the value it replaces: the copy must be taken before the old payload
+// is released.
+TEST(BindingPropertyTest, WritersAcceptTheirOwnPayload) {
+  const std::string text = "a text long enough to live in the tree's own storage";
+  BindingProperty value;
+  value.SetString(text);
+  value.SetString(value.GetString(""));
+  EXPECT_EQ(value.GetString("<gone>"), text);
+
+  const BlobBytes bytes(100, 7);
+  value.SetBlob(std::span<const std::uint8_t>(bytes));
+  value.SetBlob(value.GetBlob({}));
+  EXPECT_EQ(value.GetBlob({}).size(), bytes.size());
+  EXPECT_TRUE(std::ranges::equal(value.GetBlob({}), bytes));
+
+  value.SetString(text);
+  value.Field(value.GetString("")).SetSigned(1);
+  EXPECT_EQ(Walk(value), "{" + text + ":1;}");
+
+  BindingProperty list;
+  list.Append().SetString(text);
+  list.Field(list.Element(0).GetString("")).SetBool(true);  // the name lies inside a released element
+  EXPECT_EQ(Walk(list), "{" + text + ":T;}");
+
+  BindingProperty tree;
+  tree.Field("inner").Field("leaf").SetString(text);
+  ConversionResult result;
+  ReadObject(result, tree, tree.Field("inner"));
+  EXPECT_TRUE(result.Ok());
+  EXPECT_EQ(Walk(tree), "{leaf:\"" + text + "\";}");
 }
 
 TEST(BindingPropertyTest, MovesSwapRootsAndCopyElsewhere) {

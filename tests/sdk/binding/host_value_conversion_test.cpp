@@ -135,6 +135,47 @@ TEST(HostValueConversionTest, HostileHostValuesAreRefused) {
   EXPECT_EQ(HeapBytesInUse(), before);
 }
 
+// A collection whose declared count its array cannot hold (4 Mi elements in an array of 2): the count is
+// not reserved up front, and the read fails at the first bad element without allocating for the rest.
+TEST(HostValueConversionTest, DeclaredCountIsNotReservedBlindly) {
+  HostValue elements[2] = {Scalar(kHostValueSigned), Scalar(kHostValueText)};  // the second: null text
+  const HostValue host{kHostValueCollection, {.span = {elements, 0x00400000}}};
+  HostValueError error{};
+  BindingProperty target;
+  const std::uint64_t allocatedBefore = ReadMemoryStats().bytesAllocated;
+  EXPECT_FALSE(FromHost(error, target, host, "v"));
+  EXPECT_LT(ReadMemoryStats().bytesAllocated - allocatedBefore, 1u << 20);
+  EXPECT_STREQ(error.message, "Host value for 'v' of type 5 has a null pointer.");
+  ReleaseHostValueError(error);
+}
+
+// Each allocation of the read refused in turn: a tree that lost part of what it read is a failure, never
+// a success.
+TEST(HostValueConversionTest, RefusedMemoryWhileReadingIsAFailure) {
+  const BindingProperty tree = SampleTree();
+  HostValue host{};
+  ASSERT_TRUE(ToHost(host, tree, nullptr));
+  for (std::uint64_t nth = 1;; ++nth) {
+    HostValueError error{};
+    BindingProperty target;
+    FailNthHeapAllocation(nth);
+    const bool read = FromHost(error, target, host, "v");
+    const bool fired = FailNthHeapAllocation(0) == 0;
+    if (!fired) {
+      EXPECT_TRUE(read);
+      break;
+    }
+    if (read) {
+      EXPECT_FALSE(target.AllocationFailed()) << nth;
+      EXPECT_TRUE(SameValue(target, tree)) << nth;
+    } else {
+      EXPECT_EQ(error.failed, 1) << nth;
+    }
+    ReleaseHostValueError(error);
+  }
+  ReleaseHostValue(host);
+}
+
 TEST(HostValueConversionTest, LaterMemberOfTheSameNameWins) {
   HostValueMember members[2] = {{"a", {kHostValueSigned, {.signedValue = 1}}, 0},
                                 {"a", {kHostValueSigned, {.signedValue = 2}}, 0}};

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace Quarn {
@@ -47,6 +48,27 @@ TEST(LogCategoriesTest, FixedCodesKeepTheirBitsAndNamesFollowBitOrder) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(Names(c.mask), c.names) << c.mask;
+}
+
+TEST(LogCategoriesTest, NamesStopAtTheBufferSize) {
+  struct Case {
+    std::size_t size;
+    const char* names;  // what the buffer holds; null: nothing written
+  };
+  const Case cases[] = {{0, nullptr}, {1, ""}, {4, "DBG"}, {5, "DBG;"}, {6, "DBG;G"}};
+  for (const Case& c : cases) {
+    char buffer[8];
+    std::memset(buffer, '#', sizeof buffer);
+    const std::size_t length = FormatCategoryNames(kCategoryDebug | kCategoryGeneral, buffer, c.size);
+    if (c.names == nullptr) {
+      EXPECT_EQ(length, 0u);
+      EXPECT_EQ(buffer[0], '#') << "a zero-sized buffer was written";
+      continue;
+    }
+    EXPECT_STREQ(buffer, c.names) << c.size;
+    EXPECT_EQ(length, std::strlen(c.names));
+    EXPECT_EQ(buffer[c.size], '#') << "written past the buffer of " << c.size;
+  }
 }
 
 TEST(LogCategoriesTest, NewCodeTakesTheNextBitOnceOnly) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "host/api_description.h"
 #include "host/endpoint_call.h"
@@ -59,6 +60,14 @@ class AsyncProbe final : public EndpointHandler {
  private:
   int token_ = 0;
 };
+
+// A stream that delivers "body" in one read.
+std::int32_t ReadOnce(void*, char* buffer, std::uint32_t* length, std::uint8_t* more) {
+  std::memcpy(buffer, "body", 4);
+  *length = 4;
+  *more = 0;
+  return 1;
+}
 
 class EndpointCallsTest : public ::testing::Test {
  protected:
@@ -116,6 +125,16 @@ class EndpointCallsTest : public ::testing::Test {
                      }))
         .AddArgument("pins", "")
         .SetCustomMethod("PURGE");
+    RegisterEndpoint(registry_, tags, kHttpMethodGet, "/t/v1/streamed", MakeHandler([](CallStatus& status) {
+                       status.stream = ResponseStream{&ReadOnce, [](void*) {}, nullptr, 4};
+                       return std::string("ok");
+                     }));
+    // The second parameter is never declared: it has no name to bind from.
+    RegisterEndpoint(registry_, tags, kHttpMethodGet, "/t/v1/bare",
+                     MakeHandler([](std::optional<std::string> token, std::optional<std::string> unnamed) {
+                       return token.value_or("-") + "/" + unnamed.value_or("-");
+                     }))
+        .AddArgument("X-Token", "");
     auto async = std::make_unique<AsyncProbe>();
     async_ = async.get();
     RegisterEndpoint(registry_, tags, kHttpMethodPut, "/t/v1/later", std::move(async));
@@ -186,9 +205,26 @@ TEST_F(EndpointCallsTest, ArgumentsBindFromEveryLocation) {
       {probe + "?items.0x1=x", {}, {}, "", "", R"({"flag":false,"id":"7","items":[null,"x"]})"},
       {probe + "?items.2x=1", {}, {}, "", "", "Index 2x is in an incorrect format"},
       {probe + "?items.2147483648=1", {}, {}, "", "", "Index 2147483648 is out of range"},
-      {probe + "?items.65536=1", {}, {}, "", "", "Index 65536 is out of range"},
+      {probe + "?items.65536=1",
+       {},
+       {},
+       "",
+       "",
+       "The arguments' indexes add more than 65536 elements to collections."},
       // Each index alone is allowed; together they would add more than 65,536 elements.
-      {probe + "?items.1.0=a&items.0.65534=b", {}, {}, "", "", "Index 1 is out of range"},
+      {probe + "?items.1.0=a&items.0.65534=b",
+       {},
+       {},
+       "",
+       "",
+       "The arguments' indexes add more than 65536 elements to collections."},
+      // Empty query parts carry nothing.
+      {probe + "?name=x&", {}, {}, "", "", R"({"flag":false,"id":"7","name":"x"})"},
+      {probe + "?&name=x", {}, {}, "", "", R"({"flag":false,"id":"7","name":"x"})"},
+      {probe + "?name=x&&flag", {}, {}, "", "", R"({"flag":true,"id":"7","name":"x"})"},
+      {probe + "?", {}, {}, "", "", R"({"flag":false,"id":"7"})"},
+      // Plain text for a structured parameter stays a string.
+      {probe + "?items=plain", {}, {}, "", "", R"({"flag":false,"id":"7","items":"plain"})"},
       {probe + "?items." + Repeated("a", 33, "."), {}, {}, "", "", "Argument 'items.a.a"},
       {probe + "?" + Repeated("x=1", 1025, "&"), {}, {}, "", "", "The query has more than 1024 parameters."},
       {probe + "?items=%7B%22a%22%3A1%7D", {}, {}, "", "", R"({"flag":false,"id":"7","items":{"a":1}})"},
@@ -243,6 +279,28 @@ TEST_F(EndpointCallsTest, ArgumentsBindFromEveryLocation) {
   }
 }
 
+TEST_F(EndpointCallsTest, HeadersBindByLowerCaseNameAndEmptyNamesBindNothing) {
+  struct Case {
+    std::string path;
+    GoxHost::HeaderList headers;
+    const char* answer;
+  };
+  const Case cases[] = {
+      {"/t/v1/bare", {{"x-token", "t1"}}, R"("t1/-")"},
+      {"/t/v1/bare?X-Token=t2", {}, R"("t2/-")"},
+      {"/t/v1/bare?=v", {}, "Unknown argument '' for 'GetTV1Bare'."},
+      {"/t/v1/bare?", {}, R"("-/-")"},
+  };
+  for (const Case& c : cases) {
+    GoxHost::CallRequest request;
+    request.method = kHttpMethodGet;
+    request.path = c.path;
+    request.headers = c.headers;
+    const GoxHost::CallResponse response = Call("/t/v1/bare", kHttpMethodGet, request);
+    EXPECT_EQ(response.error.value_or(response.body.Text()), c.answer) << c.path;
+  }
+}
+
 TEST_F(EndpointCallsTest, ResponseRecordCarriesTheHandlersOutcome) {
   struct Case {
     std::uint32_t method;
@@ -278,6 +336,14 @@ TEST_F(EndpointCallsTest, ResponseRecordCarriesTheHandlersOutcome) {
     EXPECT_EQ(response.headers,
               (GoxHost::HeaderList{{"X-Mode", c.path + std::string_view(c.path).find('=') + 1}}));
   }
+
+  // A handler that sets a stream still has its result converted into the body.
+  GoxHost::CallRequest streamed;
+  streamed.method = kHttpMethodGet;
+  streamed.path = "/t/v1/streamed";
+  const GoxHost::CallResponse both = Call("/t/v1/streamed", kHttpMethodGet, streamed);
+  EXPECT_EQ(both.streamText, "body");
+  EXPECT_EQ(both.body.Text(), R"("ok")");
 
   GoxHost::CallRequest deep;
   deep.path = "/t/v1/deep";
@@ -323,7 +389,7 @@ TEST_F(EndpointCallsTest, CustomMethodsAndLongPaths) {
 }
 
 TEST_F(EndpointCallsTest, DescriptionReadsBackAsAHostSeesIt) {
-  ASSERT_EQ(api_.endpoints.size(), 5u);
+  ASSERT_EQ(api_.endpoints.size(), 7u);
   const GoxHost::EndpointInfo* probe = api_.FindEndpoint(kProbe, kHttpMethodAny);
   ASSERT_NE(probe, nullptr);
   EXPECT_EQ(probe->name, kProbeName);

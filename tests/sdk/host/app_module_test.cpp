@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "sdk/binding/module_heap.h"
 
 #include "tests/support/bridge_fixture.h"
 
@@ -167,6 +172,108 @@ TEST_F(AppModuleTest, EventsDeliveredDuringShutdownAreDropped) {
   EXPECT_EQ(proxyFailure, "Finalizing");
   EXPECT_TRUE(host_.ServiceProxy().Calls().empty());
   EXPECT_EQ(host_.YieldCount(), 1u);
+}
+
+// Nothing thrown while an event is delivered reaches the host core, which has no way to catch it: the
+// stand-in host lets exceptions through its yield and its event delivery. Each throw is logged once and
+// the plugin carries on with the next event.
+TEST_F(AppModuleTest, ExceptionsThrownDuringEventDeliveryStayInThePlugin) {
+  BridgeTestPlugin& plugin = Start();
+  int delivered = 0;
+  plugin.AddResourceListener<Gadget>("/gox-test/v1/throws", [&](const TypedResourceEvent<Gadget>& event) {
+    ++delivered;
+    if (event.value.name == "alloc") throw std::bad_alloc();
+    if (event.value.name == "other") throw 7;
+    if (event.value.name == "error") throw std::runtime_error("listener gave up");
+  });
+  host_.ClearRecords();
+  for (const char* name : {"alloc", "other", "error", "fine"}) {
+    host_.QueueEvent("OnJsonApiEvent_gox-test_v1_throws",
+                     Json(("{\"uri\":\"/gox-test/v1/throws\",\"eventType\":\"Update\",\"data\":{\"name\":\"" +
+                           std::string(name) + "\"}}")
+                              .c_str()));
+  }
+  EXPECT_NO_THROW(plugin.YieldOnce());  // the host delivers inside the yield
+  EXPECT_EQ(delivered, 4);
+  EXPECT_EQ(HostLog(),
+            std::vector<std::string>(
+                {"2: gox-test: Handling event OnJsonApiEvent_gox-test_v1_throws failed: std::bad_alloc",
+                 "2: gox-test: Handling event OnJsonApiEvent_gox-test_v1_throws failed: unknown exception",
+                 "2: gox-test: Handling event OnJsonApiEvent_gox-test_v1_throws failed: listener gave up"}));
+}
+
+// Each allocation of the module heap made while an event is delivered fails in turn: the event is then
+// dropped or delivered whole, and nothing leaks (the sanitizer build checks).
+TEST_F(AppModuleTest, AllocationFailureDuringEventDeliveryDropsTheEventCleanly) {
+  BridgeTestPlugin& plugin = Start();
+  std::vector<std::string> seen;
+  plugin.AddResourceListener<Gadget>("/gox-test/v1/alloc", [&](const TypedResourceEvent<Gadget>& event) {
+    seen.push_back(event.value.name);
+  });
+  const std::string name(200, 'n');  // long enough to need storage of its own
+  bool failedOnce = false;
+  for (std::uint64_t nth = 1; nth < 200; ++nth) {
+    seen.clear();
+    host_.QueueEvent("OnJsonApiEvent_gox-test_v1_alloc",
+                     Json(("{\"uri\":\"/gox-test/v1/alloc\",\"eventType\":\"Update\",\"data\":{\"name\":\"" +
+                           name + "\",\"count\":1}}")
+                              .c_str()));
+    FailNthHeapAllocation(nth);
+    EXPECT_NO_THROW(plugin.YieldOnce());
+    const bool fired = FailNthHeapAllocation(0) == 0;
+    if (!fired) {
+      EXPECT_EQ(seen, std::vector<std::string>({name}));
+      break;
+    }
+    failedOnce = true;
+    EXPECT_TRUE(seen.empty() || seen == std::vector<std::string>({name})) << nth;
+  }
+  EXPECT_TRUE(failedOnce);
+}
+
+// Shutdown that arrives while the plugin awaits (here: inside an event callback) must not destroy the
+// plugin under its own frames: the await gives up with "Finalizing", the callback finishes with the
+// plugin intact, and the plugin is destroyed once the callback has returned to the host.
+TEST_F(AppModuleTest, ShutdownDuringAYieldDefersTheDestructionUntilTheHostsCallReturns) {
+  bool destroyed = false;
+  bool destroyedInsideCallback = true;
+  std::string failure;
+  std::string lateRequest;
+  std::vector<std::string> calls;
+  PluginSetup setup;
+  setup.onDestroy = [&] { destroyed = true; };
+  BridgeTestPlugin& plugin = Start(std::move(setup));
+  host_.SetService([](const GoxHost::ServiceCall&) {
+    GoxHost::ServiceAnswer never;
+    never.delayYields = 1000;
+    return never;
+  });
+  plugin.AddResourceListener<Gadget>("/gox-test/v1/go", [&](const TypedResourceEvent<Gadget>&) {
+    MaybeType<Gadget> answer = plugin.CallServiceProxyAndWait<Gadget, Gadget>("svc", "m", Gadget{});
+    failure = answer.HasFailure() ? answer.GetFailure().Message() : "(answered)";
+    destroyedInsideCallback = destroyed;
+    plugin.YieldOnce();  // after Shutdown: reaches nothing
+    const MaybeType<> late = plugin.SendRequest(kHttpMethodGet, "/gox-test/v1/after");
+    lateRequest = late.HasFailure() ? late.GetFailure().Message() : "(sent)";
+  });
+  bool shutDown = false;
+  host_.AddYieldHook([&] {
+    if (shutDown) return;
+    shutDown = true;
+    host_.Shutdown();
+  });
+  host_.ClearRecords();
+  host_.QueueEvent("OnJsonApiEvent_gox-test_v1_go",
+                   Json(R"({"uri":"/gox-test/v1/go","eventType":"Update","data":{}})"));
+  host_.DeliverPendingEvents();
+  EXPECT_EQ(failure, "Finalizing");
+  EXPECT_EQ(lateRequest, "Error response for GET /gox-test/v1/after: No host core to send the request to");
+  EXPECT_FALSE(destroyedInsideCallback);
+  EXPECT_TRUE(destroyed);
+  for (const GoxHost::CallRecord& call : host_.Calls())
+    calls.push_back(call.entry);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "yield"), 1)
+      << "the plugin reached the host after Shutdown";
 }
 
 }  // namespace

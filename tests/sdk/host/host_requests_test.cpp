@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "sdk/async/host_entry.h"
 #include "sdk/host/telemetry_sender.h"
 #include "tests/support/bridge_fixture.h"
 
@@ -102,6 +104,59 @@ TEST_F(HostRequestsTest, UnconvertibleParameterIsNotSent) {
   EXPECT_TRUE(host_.Calls().empty());
 }
 
+// A tree deeper than a host value may be: converting it to a BindingProperty works, writing it as a host
+// value does not.
+BindingProperty TooDeep() {
+  BindingProperty deep;
+  BindingProperty* at = &deep;
+  for (int i = 0; i < 600; ++i)
+    at = &at->Element(0);
+  return deep;
+}
+
+TEST_F(HostRequestsTest, HostValueRefusalCarriesItsOwnMessage) {
+  BridgeTestPlugin& plugin = Start();
+  MaybeType<> request = plugin.SendRequest(kHttpMethodPost, kPath, TooDeep());
+  ASSERT_TRUE(request.HasFailure());
+  EXPECT_EQ(request.GetFailure().Message(),
+            "Request not sent: Error converting parameters for POST /gox-other/v1/thing: The value is nested "
+            "deeper than 512 levels.");
+  EXPECT_EQ(FieldText(request.GetFailure(), "error"), "The value is nested deeper than 512 levels.");
+
+  PluginResourceEvent event;
+  event.uri = "/gox-test/v1/deep";
+  event.data = TooDeep();
+  MaybeType<> sent = plugin.SendResourceEvent("OnJsonApiEvent", event, 0);
+  ASSERT_TRUE(sent.HasFailure());
+  EXPECT_EQ(sent.GetFailure().Message(), "The value is nested deeper than 512 levels.");
+  EXPECT_TRUE(host_.Calls().empty());
+}
+
+TEST_F(HostRequestsTest, MethodCodesOutsideTheKnownOnesTravelAsZero) {
+  BridgeTestPlugin& plugin = Start();
+  std::vector<std::uint32_t> internal;
+  host_.AddProvider({kPath, kHttpMethodAny, false}, [&](const GoxHost::ProviderRequest& request) {
+    internal.push_back(request.method);
+    return ProviderAnswer::Ok(JsonValue{});
+  });
+  auto transport = std::make_shared<GoxHost::ScriptedTransport>();
+  host_.SetTransport(transport);
+  const std::uint32_t given[] = {0, 1, 7, 8, 9, 42, 0xFFFFFFFF};
+  const std::vector<std::uint32_t> expected = {0, 1, 7, 8, 0, 0, 0};
+  std::vector<std::uint32_t> external;
+  for (const std::uint32_t method : given) {
+    EXPECT_TRUE(plugin.SendRequest(method, kPath).Ok()) << method;
+    transport->Answer({0, 200, {}, ""});
+    ExternalRequest request;
+    request.method = method;
+    request.url = "https://example.test/m";
+    (void)plugin.SendExternalRequest(request);
+    external.push_back(transport->Calls().back().method);
+  }
+  EXPECT_EQ(internal, expected);
+  EXPECT_EQ(external, expected);
+}
+
 TEST_F(HostRequestsTest, ParametersTravelInOrderAndTheAnswerConverts) {
   BridgeTestPlugin& plugin = Start();
   std::vector<std::string> received;
@@ -157,6 +212,34 @@ TEST_F(HostRequestsTest, StreamedBodiesYieldOnlyAfterAShortChunkThatSaysMoreFoll
   }
 }
 
+// Shutdown arriving during a streamed read's yield ends the read: the stream is closed, the record
+// released, and the plugin (kept alive until the host's call into it returns) reads no further.
+TEST_F(HostRequestsTest, StreamedReadStopsWhenShutdownArrivesDuringItsYield) {
+  bool destroyed = false;
+  PluginSetup setup;
+  setup.onDestroy = [&] { destroyed = true; };
+  BridgeTestPlugin& plugin = Start(std::move(setup));
+  host_.AddProvider({kPath, kHttpMethodGet, false}, [](const GoxHost::ProviderRequest&) {
+    return Streamed(std::string(100, 'a'), {{10, true}, {10, true}, {10, true}});
+  });
+  host_.AddYieldHook([&] {
+    if (host_.IsLoaded()) host_.Shutdown();
+  });
+  std::string failure;
+  {
+    const HostEntry entry;  // as if the host had called in: the plugin outlives the read
+    MaybeType<BindingProperty> result = plugin.SendRequest<BindingProperty>(kHttpMethodGet, kPath);
+    failure = result.HasFailure() ? result.GetFailure().Message() : "(read)";
+    EXPECT_FALSE(destroyed);
+  }
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(failure, "Error reading streamed response for GET /gox-other/v1/thing: Finalizing");
+  std::vector<std::string> reads;
+  for (const std::string& entry : host_.CallEntries())
+    if (entry.starts_with("stream.") || entry == "response.release") reads.push_back(entry);
+  EXPECT_EQ(reads, std::vector<std::string>({"stream.read", "stream.close", "response.release"}));
+}
+
 TEST_F(HostRequestsTest, ExternalRequestsCarryOneUserAgentAndMapTheResult) {
   BridgeTestPlugin& plugin = Start();
   auto transport = std::make_shared<GoxHost::ScriptedTransport>();
@@ -199,6 +282,50 @@ TEST_F(HostRequestsTest, ExternalRequestsCarryOneUserAgentAndMapTheResult) {
     EXPECT_EQ(response.message, c.expected.message);
     EXPECT_EQ(response.headers, c.expected.headers);
     EXPECT_EQ(response.body, c.expected.body);
+    EXPECT_EQ(host_.CallEntries().back(), "externalResponse.release");
+  }
+}
+
+// A host that gives a header count or a body length without its pointer: the response says the
+// conversion failed and names what was missing; what could be read is kept.
+TEST_F(HostRequestsTest, ExternalResponseWithNullArraysIsAConversionFailure) {
+  BridgeTestPlugin& plugin = Start();
+  auto transport = std::make_shared<GoxHost::ScriptedTransport>();
+  host_.SetTransport(transport);
+  struct Case {
+    bool nullHeaders;
+    bool nullBody;
+    std::string message;
+    std::map<std::string, std::string> headers;
+    std::string body;
+  };
+  const Case cases[] = {
+      {true,
+       false,
+       "Error converting response for POST https://example.test/n: headers was null",
+       {},
+       "text"},
+      {false,
+       true,
+       "Error converting response for POST https://example.test/n: body was null",
+       {{"x-a", "1"}},
+       ""},
+      {true, true, "Error converting response for POST https://example.test/n: body was null", {}, ""},
+  };
+  for (const Case& c : cases) {
+    GoxHost::ExternalResult answer{0, 201, {{"x-a", "1"}}, "text"};
+    answer.nullHeaders = c.nullHeaders;
+    answer.nullBody = c.nullBody;
+    transport->Answer(answer);
+    ExternalRequest request;
+    request.url = "https://example.test/n";
+    const ExternalResponse response = plugin.SendExternalRequest(request);
+    EXPECT_EQ(response.result, 0);
+    EXPECT_EQ(response.status, 201);
+    EXPECT_TRUE(response.conversionFailed);
+    EXPECT_EQ(response.message, c.message);
+    EXPECT_EQ(response.headers, c.headers);
+    EXPECT_EQ(response.body, c.body);
     EXPECT_EQ(host_.CallEntries().back(), "externalResponse.release");
   }
 }

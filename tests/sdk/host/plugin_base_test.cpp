@@ -71,6 +71,17 @@ TEST_F(PluginBaseTest, InitializeRegistersTheServiceProxyAnswersBeforeThePlugins
   EXPECT_EQ(LoadedBridgeTestPlugin(host_).UserAgent(), "QuarnClient/18.0.0 (gox-test)");
 }
 
+// The stand-in host hands Initialize a HostContext on its stack and overwrites it once Initialize
+// returns: the plugin must have copied the table and the handle.
+TEST_F(PluginBaseTest, HostCallsAfterInitializeDoNotReadTheHostContextAgain) {
+  BridgeTestPlugin& plugin = Start();
+  plugin.Subscribe("/gox-test/v1/later");
+  plugin.YieldOnce();
+  EXPECT_EQ(plugin.HostHandle(), GoxHost::HostOptions().hostHandle);
+  const std::vector<std::string> entries = host_.CallEntries();
+  EXPECT_EQ(entries, (std::vector<std::string>{"registerEvent", "beginWait", "yield", "endWait"}));
+}
+
 TEST_F(PluginBaseTest, InitializeRefusedByThePluginIsAnsweredFalse) {
   NextBridgeTestSetup().onInitialize = [](BridgeTestPlugin&) { return false; };
   ASSERT_EQ(host_.Load(&BridgeTestPluginEntry), LoadStatus::kLoaded);

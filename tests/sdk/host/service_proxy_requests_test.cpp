@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "sdk/host/service_proxy_tables.h"
 #include "tests/support/bridge_fixture.h"
 
 namespace Quarn::BridgeTest {
@@ -34,6 +36,26 @@ std::string WaitText(const WaitRecord& wait) {
       return "end";
   }
   return {};
+}
+
+// A completion that throws is caught where the tables run it: its pair is forgotten (the waiter learns
+// from its broken promise), the other pairs are still matched, and the throw never reaches the host.
+TEST(ServiceProxyTablesTest, ThrowingCompletionLeavesNothingHalfDone) {
+  ScopedLogger logger;
+  const std::string logName = "gox-test";
+  ServiceProxyTables tables(logName);
+  int completed = 0;
+  ASSERT_TRUE(tables.Start("a", [](const PluginServiceProxyResponse&) { throw std::runtime_error("bad"); }));
+  ASSERT_TRUE(tables.Start("b", [&](const PluginServiceProxyResponse&) { ++completed; }));
+  const PluginServiceProxyResponse answer;
+  EXPECT_NO_THROW(tables.Arrive("a", answer));
+  EXPECT_NO_THROW(tables.Arrive("b", answer));
+  EXPECT_EQ(completed, 1);
+  EXPECT_FALSE(tables.InFlight("a"));
+  // The thrown pair's answer is gone too: a new request under its key waits for a new answer.
+  ASSERT_TRUE(tables.Start("a", [&](const PluginServiceProxyResponse&) { ++completed; }));
+  EXPECT_TRUE(tables.InFlight("a"));
+  EXPECT_EQ(completed, 1);
 }
 
 class ServiceProxyRequestsTest : public BridgeFixture {

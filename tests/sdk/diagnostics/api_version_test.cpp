@@ -1,4 +1,4 @@
-#include "sdk/host/api_version.h"
+#include "sdk/diagnostics/api_version.h"
 
 #include <gtest/gtest.h>
 

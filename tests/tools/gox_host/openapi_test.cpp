@@ -1,0 +1,114 @@
+#include "tools/gox_host/openapi.h"
+
+#include <gtest/gtest.h>
+
+#include <rapidjson/pointer.h>
+
+#include <string>
+
+namespace GoxHostApp {
+namespace {
+
+// A description with every shape the generator knows: path, query, header and body arguments, a vector
+// of a structure, an enumeration, a map, a custom method and an event.
+GoxHost::ApiDescription SampleDescription() {
+  GoxHost::ApiDescription description;
+  GoxHost::EndpointInfo items;
+  items.name = "GetXV1ItemsById";
+  items.path = "/x/v1/items/{id}";
+  items.method = kHttpMethodGet;
+  items.tags = {"Plugins"};
+  items.arguments = {{"id", "", 7, 0, "", false},
+                     {"types", "Which types", 15, 12, "", true},
+                     {"trace", "", 12, 0, "", true},
+                     {"anything", "", 12, 0, "", false}};
+  items.locations = {2, 1, 4, 0};
+  items.returnKind = 15;
+  items.returnElementKind = 17;
+  items.returnTypeName = "XItem";
+  description.endpoints.push_back(items);
+
+  GoxHost::EndpointInfo store = items;
+  store.name = "PostXV1ItemsById";
+  store.method = kHttpMethodPost;
+  store.arguments = {{"id", "", 0, 0, "", false}, {"items", "The items", 19, 13, "", false}};
+  store.locations = {0, 5};
+  store.returnKind = 13;
+  store.returnTypeName = "";
+  description.endpoints.push_back(store);
+
+  GoxHost::EndpointInfo purge = store;
+  purge.name = "PurgeXV1ItemsById";
+  purge.method = kHttpMethodOther;
+  purge.customMethod = "PURGE";
+  description.endpoints.push_back(purge);
+
+  GoxHost::TypeInfo item;
+  item.name = "XItem";
+  item.fields = {{"itemId", "", 0, 6, 0, "", false},
+                 {"shade", "", 4, 16, 0, "XShade", false},
+                 {"note", "", 8, 12, 0, "", true},
+                 {"wins", "", 16, 9, 0, "", false}};
+  description.types.push_back(item);
+  GoxHost::TypeInfo shade;
+  shade.name = "XShade";
+  shade.enumerators = {{"Dark", "", 1}, {"Light", "", 0}};
+  description.types.push_back(shade);
+  description.events.push_back({"OnXEvent", "", "XItem", "Fired for tests.", {}});
+  return description;
+}
+
+std::string At(const GoxHost::JsonValue& document, const char* pointer) {
+  const rapidjson::Value* value = rapidjson::Pointer(pointer).Get(document.Get());
+  return value != nullptr ? GoxHost::JsonText(*value) : "(absent)";
+}
+
+TEST(OpenApiTest, EndpointsTypesAndEventsAreDescribed) {
+  const GoxHost::JsonValue document = BuildOpenApi(SampleDescription(), "gox-host: x", "18.0.0");
+  struct Case {
+    const char* pointer;
+    const char* json;
+  };
+  const Case cases[] = {
+      {"/openapi", R"("3.0.3")"},
+      {"/info/version", R"("18.0.0")"},
+      {"/paths/~1x~1v1~1items~1{id}/get/operationId", R"("GetXV1ItemsById")"},
+      {"/paths/~1x~1v1~1items~1{id}/get/parameters/0",
+       R"({"name":"id","in":"path","required":true,"schema":{"type":"integer","format":"int32","minimum":0}})"},
+      {"/paths/~1x~1v1~1items~1{id}/get/parameters/1",
+       R"({"name":"types","in":"query","description":"Which types","required":false,"style":"form","explode":true,)"
+       R"("schema":{"type":"array","items":{"type":"string"}}})"},
+      {"/paths/~1x~1v1~1items~1{id}/get/parameters/2/in", R"("header")"},
+      {"/paths/~1x~1v1~1items~1{id}/get/parameters/3/in", R"("query")"},
+      {"/paths/~1x~1v1~1items~1{id}/get/responses/200/content/application~1json/schema",
+       R"({"type":"array","items":{"$ref":"#/components/schemas/XItem"}})"},
+      {"/paths/~1x~1v1~1items~1{id}/get/responses/default/content/application~1json/schema/$ref",
+       R"("#/components/schemas/GoxHostFailure")"},
+      {"/paths/~1x~1v1~1items~1{id}/post/parameters/0/in", R"("path")"},
+      {"/paths/~1x~1v1~1items~1{id}/post/parameters/1", "(absent)"},
+      {"/paths/~1x~1v1~1items~1{id}/post/requestBody",
+       R"({"description":"The items","required":true,"content":{"application/json":{"schema":)"
+       R"({"type":"object","additionalProperties":{}}}}})"},
+      {"/x-custom-methods/0/method", R"("PURGE")"},
+      {"/components/schemas/XItem/properties/shade", R"({"$ref":"#/components/schemas/XShade"})"},
+      {"/components/schemas/XItem/properties/note", R"({"type":"string","nullable":true})"},
+      {"/components/schemas/XItem/properties/wins", R"({"type":"integer","format":"int64","minimum":0})"},
+      {"/components/schemas/XShade",
+       R"({"type":"string","enum":["Dark","Light"],"x-enum-values":{"Dark":1,"Light":0}})"},
+      {"/components/schemas/GoxHostFailure/required", R"(["httpStatus","message"])"},
+      {"/x-events/0",
+       R"({"name":"OnXEvent","description":"Fired for tests.","payload":{"$ref":"#/components/schemas/XItem"}})"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(At(document, c.pointer), c.json) << c.pointer;
+}
+
+TEST(OpenApiTest, AnEmptyDescriptionIsStillADocument) {
+  const GoxHost::JsonValue document = BuildOpenApi({}, "t", "0.0.0");
+  EXPECT_EQ(At(document, "/paths"), "{}");
+  EXPECT_EQ(At(document, "/x-custom-methods"), "(absent)");
+  EXPECT_NE(At(document, "/components/schemas/GoxHostFailure"), "(absent)");
+}
+
+}  // namespace
+}  // namespace GoxHostApp

@@ -1,0 +1,62 @@
+// AdminApi: changes the stand-ins while gox-host runs, so that a person can enter champion select or
+// log out and watch the module react.
+//
+//   PUT    /admin/resources/{path}   JSON body: stores it at /{path} and fires Create (new) or Update
+//   DELETE /admin/resources/{path}   removes /{path} and fires Delete; 404 when there is nothing
+//   GET    /admin/resources/{path}   the stored value; 404 when there is nothing
+//   GET    /admin/game-customization what the service-proxy stand-in received, oldest first
+//
+// Only loopback clients are served (403 otherwise). A change is answered once its event has reached the
+// module, so a request that follows it sees the module's new state; the answer is
+// {"uri": path, "eventType": "Create" | "Update" | "Delete"}.
+
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "tools/gox_host/call_mapping.h"
+#include "tools/gox_host/plugin_stand_ins.h"
+#include "tools/gox_host/plugin_thread.h"
+
+namespace GoxHostApp {
+
+inline constexpr const char* kAdminPrefix = "/admin/";
+
+// An HTTP request as the admin API reads it.
+struct AdminRequest {
+  std::string method;  // upper case
+  std::string path;    // percent-decoded, without query
+  std::string body;
+  std::string remoteAddr;  // the client's address
+};
+
+// Runs `task` on the plugin thread, waiting at most `timeout`, and answers what it left in `answer`;
+// 504 when the wait ended first, 503 when the thread is stopping. The task fills `answer`, which it
+// shares, since a task that starts late may outlive the wait.
+[[nodiscard]] HttpAnswer AnswerOnPluginThread(PluginThread& plugin, std::chrono::milliseconds timeout,
+                                              PluginThread::Task task,
+                                              const std::shared_ptr<HttpAnswer>& answer);
+
+// Whether `address` is a loopback address (127.0.0.0/8, ::1, or 127.x mapped into IPv6).
+[[nodiscard]] bool IsLoopback(const std::string& address);
+
+class AdminApi {
+ public:
+  // `standIns` is touched on the plugin thread only.
+  AdminApi(PluginThread& plugin, PluginStandIns& standIns, std::chrono::milliseconds timeout)
+      : plugin_(plugin), standIns_(standIns), timeout_(timeout) {}
+
+  // The answer to a request whose path starts with kAdminPrefix.
+  [[nodiscard]] HttpAnswer Handle(const AdminRequest& request);
+
+ private:
+  HttpAnswer Resource(const AdminRequest& request, const std::string& path);
+
+  PluginThread& plugin_;
+  PluginStandIns& standIns_;
+  std::chrono::milliseconds timeout_;
+};
+
+}  // namespace GoxHostApp

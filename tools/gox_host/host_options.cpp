@@ -1,0 +1,104 @@
+#include "tools/gox_host/host_options.h"
+
+#include <charconv>
+#include <cstdint>
+#include <limits>
+
+namespace GoxHostApp {
+namespace {
+
+constexpr const char* kModuleFile = "libgox_loadouts.so";
+
+// A whole number in [low, high], nothing else.
+template <class Number>
+std::optional<Number> ParseNumber(const std::string& text, Number low, Number high) {
+  Number value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    return std::nullopt;
+  return value;
+}
+
+std::optional<std::pair<std::string, int>> ParseListen(const std::string& text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return std::nullopt;
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::optional<int> port = ParseNumber<int>(text.substr(colon + 1), 0, 65535);
+  if (!port) return std::nullopt;
+  return std::make_pair(host, *port);
+}
+
+}  // namespace
+
+std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
+    const std::vector<std::string>& arguments) {
+  HostServerOptions options;
+  options.frontDoor.port = kDefaultPort;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& flag = arguments[i];
+    if (flag == "--help" || flag == "-h") return HelpWanted{};
+    if (flag == "--no-admin") {
+      options.admin = false;
+      continue;
+    }
+    if (flag == "--access-log") {
+      options.frontDoor.accessLog = true;
+      continue;
+    }
+    if (i + 1 >= arguments.size())
+      return flag.starts_with("--") ? flag + " needs a value" : "unknown argument " + flag;
+    const std::string& value = arguments[++i];
+    const auto milliseconds = [&](std::chrono::milliseconds& out) {
+      const auto number = ParseNumber<std::int64_t>(value, 1, 24LL * 3600 * 1000);
+      if (number) out = std::chrono::milliseconds(*number);
+      return number.has_value();
+    };
+    bool ok = true;
+    if (flag == "--module") {
+      options.modulePath = value;
+    } else if (flag == "--fixtures") {
+      options.fixturesPath = value;
+    } else if (flag == "--services-url") {
+      ok = value.starts_with("http://") || value.starts_with("https://");
+      options.servicesUrl = value;
+    } else if (flag == "--listen") {
+      const auto listen = ParseListen(value);
+      ok = listen.has_value();
+      if (ok) std::tie(options.frontDoor.host, options.frontDoor.port) = *listen;
+    } else if (flag == "--body-limit") {
+      const auto number = ParseNumber<std::size_t>(value, 1, std::numeric_limits<std::uint32_t>::max());
+      ok = number.has_value();
+      if (ok) options.frontDoor.bodyLimit = *number;
+    } else if (flag == "--read-timeout-ms") {
+      ok = milliseconds(options.frontDoor.readTimeout);
+      options.frontDoor.writeTimeout = options.frontDoor.readTimeout;
+    } else if (flag == "--idle-timeout-s") {
+      const auto number = ParseNumber<int>(value, 1, 3600);
+      ok = number.has_value();
+      if (ok) options.frontDoor.idleTimeoutSeconds = *number;
+    } else if (flag == "--call-timeout-ms") {
+      ok = milliseconds(options.frontDoor.callTimeout);
+    } else if (flag == "--connect-timeout-ms") {
+      const auto number = ParseNumber<std::int64_t>(value, 1, 3600 * 1000);
+      ok = number.has_value();
+      if (ok) options.transport.connectTimeoutMs = *number;
+    } else if (flag == "--request-timeout-ms") {
+      const auto number = ParseNumber<std::int64_t>(value, 1, 24LL * 3600 * 1000);
+      ok = number.has_value();
+      if (ok) options.transport.totalTimeoutMs = *number;
+    } else {
+      return "unknown argument " + flag;
+    }
+    if (!ok) return "bad value for " + flag + ": " + value;
+  }
+  return options;
+}
+
+std::string DefaultModulePath(const std::string& executablePath) {
+  const std::size_t slash = executablePath.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : executablePath.substr(0, slash)) + "/" +
+         kModuleFile;
+}
+
+}  // namespace GoxHostApp

@@ -1,0 +1,52 @@
+// The command line of gox-host.
+
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "tools/gox_host/curl_transport.h"
+#include "tools/gox_host/front_door.h"
+
+namespace GoxHostApp {
+
+struct HostServerOptions {
+  std::string modulePath;    // empty: libgox_loadouts.so next to the executable
+  std::string fixturesPath;  // empty: the embedded defaults only
+  std::string servicesUrl;   // empty: the URLs of the fixtures
+  bool admin = true;
+  FrontDoorOptions frontDoor;
+  CurlTransportOptions transport;
+};
+
+inline constexpr const char* kUsage = R"(usage: gox-host [options]
+  --module PATH            the module to load (default: libgox_loadouts.so next to gox-host)
+  --listen HOST:PORT       where to serve HTTP (default 127.0.0.1:8090; port 0 picks a free one)
+  --fixtures FILE          JSON fixtures for the stand-in plugins
+  --services-url URL       base URL of the loadouts and inventory services
+  --no-admin               turn the admin API off
+  --body-limit BYTES       largest request body (default 1048576)
+  --read-timeout-ms N      per read of a request (default 5000)
+  --idle-timeout-s N       keep-alive connections without a request (default 5)
+  --call-timeout-ms N      how long a request waits for the module (default 60000)
+  --connect-timeout-ms N   outside requests: connecting (default 5000)
+  --request-timeout-ms N   outside requests: the whole exchange (default 30000)
+  --access-log             log one line per HTTP request
+  --help                   this text
+The secret that signs inventory tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
+)";
+
+inline constexpr int kDefaultPort = 8090;
+
+struct HelpWanted {};
+
+// The options of a command line (without the program name); the reason when it is wrong.
+[[nodiscard]] std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
+    const std::vector<std::string>& arguments);
+
+// The module next to the executable at `executablePath`.
+[[nodiscard]] std::string DefaultModulePath(const std::string& executablePath);
+
+}  // namespace GoxHostApp

@@ -1,0 +1,142 @@
+#include "tools/gox_host/plugin_thread.h"
+
+#include <exception>
+
+namespace GoxHostApp {
+namespace {
+
+constexpr const char* kRefused = "the module refused to load (entry answered %u)";
+constexpr const char* kNotStarted = "the module's Initialize answered failure";
+
+}  // namespace
+
+std::optional<std::string> PluginThread::Start(PluginThreadOptions options) {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = false;
+  }
+  thread_ = std::thread([this, options = std::move(options)]() mutable { Main(std::move(options)); });
+  std::unique_lock lock(startMutex_);
+  started_.wait(lock, [&] { return startDone_; });
+  if (startError_ && thread_.joinable()) thread_.join();
+  return startError_;
+}
+
+std::string PluginThread::VersionText() const {
+  return std::to_string(version_[0]) + "." + std::to_string(version_[1]) + "." + std::to_string(version_[2]);
+}
+
+void PluginThread::Main(PluginThreadOptions options) {
+  GoxHost::HostCore host(options.host);
+  const auto finishStart = [&](std::optional<std::string> error) {
+    std::lock_guard lock(startMutex_);
+    startError_ = std::move(error);
+    startDone_ = true;
+    started_.notify_all();
+  };
+  if (options.prepare) options.prepare(host);
+  host.AddYieldHook([this, &host, wait = options.idleYieldWait] { OnYield(host, wait); });
+  const GoxHost::LoadStatus status =
+      options.entry != nullptr ? host.Load(options.entry) : host.Load(options.modulePath);
+  if (status == GoxHost::LoadStatus::kNoLibrary) return finishStart(host.LoadError());
+  if (status == GoxHost::LoadStatus::kRefused) {
+    char message[96];
+    std::snprintf(message, sizeof message, kRefused, host.LastHandshake().returned);
+    return finishStart(std::string(message));
+  }
+  description_ = host.Description();
+  const PluginRegistration& record = host.LastHandshake().record;
+  shortName_ = record.shortName != nullptr ? record.shortName : "";
+  version_[0] = record.major;
+  version_[1] = record.minor;
+  version_[2] = record.patch;
+  {
+    std::lock_guard lock(mutex_);
+    running_ = true;  // tasks queued from now on are served, also inside the yields of Initialize
+  }
+  if (!host.Initialize()) {
+    {
+      std::lock_guard lock(mutex_);
+      running_ = false;
+    }
+    RunQueued(host);
+    host.Shutdown();
+    return finishStart(std::string(kNotStarted));
+  }
+  finishStart(std::nullopt);
+
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty() && stopping_) break;
+    }
+    RunQueued(host);
+    host.DeliverPendingEvents();
+  }
+  host.Shutdown();
+}
+
+std::size_t PluginThread::RunQueued(GoxHost::HostCore& host) {
+  std::size_t ran = 0;
+  for (;;) {
+    std::shared_ptr<Job> job;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty()) return ran;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    {
+      std::lock_guard lock(job->mutex);
+      if (job->abandoned) continue;
+      job->started = true;
+    }
+    try {
+      job->task(host);
+    } catch (const std::exception&) {
+      // A task that throws has failed on its own terms; the thread keeps serving.
+    }
+    {
+      std::lock_guard lock(job->mutex);
+      job->finished = true;
+    }
+    job->done.notify_all();
+    ++ran;
+  }
+}
+
+void PluginThread::OnYield(GoxHost::HostCore& host, std::chrono::milliseconds idleWait) {
+  if (RunQueued(host) > 0 || host.Events().PendingCount() > 0) return;
+  std::unique_lock lock(mutex_);
+  wake_.wait_for(lock, idleWait, [&] { return !queue_.empty() || stopping_; });
+  lock.unlock();
+  RunQueued(host);
+}
+
+RunStatus PluginThread::Run(Task task, std::chrono::milliseconds timeout) {
+  auto job = std::make_shared<Job>();
+  job->task = std::move(task);
+  {
+    std::lock_guard lock(mutex_);
+    if (!running_ || stopping_) return RunStatus::kStopped;
+    queue_.push_back(job);
+  }
+  wake_.notify_all();
+  std::unique_lock lock(job->mutex);
+  if (job->done.wait_for(lock, timeout, [&] { return job->finished; })) return RunStatus::kDone;
+  if (!job->started) job->abandoned = true;
+  return RunStatus::kTimedOut;
+}
+
+void PluginThread::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    running_ = false;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace GoxHostApp
