@@ -223,7 +223,7 @@ struct BindingStorage {
     if (kind == kStructure && capacity > kSmallFields && !wasLarge) {
       // The sorted entries become the index's first numbers, in order.
       for (std::uint32_t i = 0; i < h->count; ++i) {
-        if (!index.Append(i)) {
+        if (!index.Append(i, Entries(h)[i].name->View())) {
           index.Clear();
           context->MarkFailed();
           return false;
@@ -280,6 +280,10 @@ struct BindingStorage {
   // cannot be added.
   static Value& AddField(PropertyContext* context, ContainerHeader* h, std::string_view name) noexcept {
     if (IsLarge(h)) {
+      // Names arriving in ascending order go to the end without a search.
+      const int last = h->count == 0 ? -1 : CompareNames(Entries(h)[Index(h)->Last()].name->View(), name);
+      if (last == 0) return Entries(h)[Index(h)->Last()].value;
+      if (last < 0) return AddLargeField(context, h, name, nullptr);
       FieldIndex::Place place;
       Index(h)->Find(Entries(h), name, place);
       if (place.found) return Entries(h)[place.number].value;
@@ -290,7 +294,7 @@ struct BindingStorage {
     if (found) return Entries(h)[position].value;
     if (h->count == h->capacity) {
       if (!Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
-      if (IsLarge(h)) return AddLargeField(context, h, name, nullptr);
+      if (IsLarge(h)) return AddField(context, h, name);
     }
     StringRecord* record = context->Intern(name);
     if (record == nullptr) return Scratch();
@@ -301,18 +305,14 @@ struct BindingStorage {
     return (::new (entries + position) FieldEntry{record, Value(context, false)})->value;
   }
 
-  // Adds an absent field to a large structure at the place Find gave, or looks the place up first.
+  // Adds an absent field to a large structure at the place Find gave, or after every other when place
+  // is null.
   static Value& AddLargeField(PropertyContext* context, ContainerHeader* h, std::string_view name,
-                              FieldIndex::Place* place) noexcept {
-    FieldIndex::Place found;
-    if (place == nullptr) {
-      Index(h)->Find(Entries(h), name, found);
-      place = &found;
-    }
+                              const FieldIndex::Place* place) noexcept {
     if (h->count == h->capacity && !Grow(context, h, kStructure, h->count + std::size_t{1})) return Scratch();
     StringRecord* record = context->Intern(name);
     if (record == nullptr) return Scratch();
-    if (!Index(h)->Insert(*place, h->count)) {
+    if (!(place != nullptr ? Index(h)->Insert(*place, h->count) : Index(h)->Append(h->count, name))) {
       context->ReleaseString(record);
       context->MarkFailed();
       return Scratch();
@@ -382,7 +382,7 @@ struct BindingStorage {
         StringRecord* name = strings.Translate(*entry.name);
         if (name == nullptr) return false;
         // Fields arrive in name order, so they go to the end of the target's order.
-        if (IsLarge(target) && !Index(target)->Append(i)) {
+        if (IsLarge(target) && !Index(target)->Append(i, name->View())) {
           context->ReleaseString(name);
           context->MarkFailed();
           return false;
@@ -675,6 +675,12 @@ void BindingProperty::Reserve(std::size_t count) noexcept {
   if (count > h->capacity) BindingStorage::Grow(context_, h, kCollection, count);
 }
 
+void BindingProperty::ReserveFields(std::size_t count) noexcept {
+  if (kind_ != kStructure) return;
+  ContainerHeader* h = BindingStorage::Header(*this);
+  if (count > h->capacity) BindingStorage::Grow(context_, h, kStructure, count);
+}
+
 BindingProperty& BindingProperty::Element(std::size_t index) noexcept {
   if (kind_ != kCollection) {
     Reset();
@@ -789,6 +795,9 @@ void VisitLeaf(const BindingProperty& value, ValueVisitor& visitor) {
 // frames and allocate nothing.
 constexpr std::size_t kInlineWalkFrames = 520;
 
+// How many fields ahead of the one visited a walk asks for the next records.
+constexpr std::uint32_t kWalkLookAhead = 2;
+
 }  // namespace
 
 bool BindingProperty::Accept(ValueVisitor& visitor) const {
@@ -835,6 +844,13 @@ bool BindingProperty::Accept(ValueVisitor& visitor) const {
     const BindingProperty* item;
     if (frame.structure) {
       const FieldEntry& entry = BindingStorage::EntryAt(frame.header, i);
+      // The names and string values of a tree are records apart from its entries: ask for those of a
+      // field a little ahead while the visitor writes this one.
+      if (i + kWalkLookAhead < frame.header->count && !BindingStorage::IsLarge(frame.header)) {
+        const FieldEntry& ahead = BindingStorage::Entries(frame.header)[i + kWalkLookAhead];
+        __builtin_prefetch(ahead.name);
+        if (ahead.value.kind_ == kString) __builtin_prefetch(ahead.value.payload_.record);
+      }
       visitor.BeginField(entry.name->View());
       item = &entry.value;
     } else {

@@ -192,6 +192,9 @@ class BindingProperty {
 
   // Makes the value an empty structure unless it is a structure already.
   void MakeStructure() noexcept;
+  // Room for count fields when the value is a structure; nothing otherwise. For builders that know how
+  // many fields are coming.
+  void ReserveFields(std::size_t count) noexcept;
   // Field name for writing: makes the value a structure if needed and inserts an empty field of that
   // name, in name order, when it is absent.
   BindingProperty& Field(std::string_view name) noexcept;

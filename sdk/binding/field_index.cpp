@@ -7,7 +7,7 @@
 namespace Quarn {
 namespace {
 
-// About half a kilobyte per node: a leaf holds up to 126 numbers, a branch up to 32 children.
+// A leaf holds up to 126 numbers and their keys (about 2.5 KiB), a branch up to 32 children.
 constexpr std::uint16_t kLeafCapacity = 126;
 constexpr std::uint16_t kBranchCapacity = 32;
 
@@ -18,24 +18,29 @@ struct FieldIndex::Node {
   bool leaf;
 };
 
+// keys[i] is the key of numbers[i]'s name.
 struct FieldIndex::Leaf : Node {
   std::uint32_t numbers[kLeafCapacity];
+  NameKey keys[kLeafCapacity];
 
   void MoveTail(Leaf& right, std::uint16_t from) const noexcept {
     std::memcpy(right.numbers, numbers + from, right.count * sizeof(std::uint32_t));
+    std::memcpy(right.keys, keys + from, right.count * sizeof(NameKey));
   }
 };
 
-// Child i holds sizes[i] numbers, the first of which is firsts[i].
+// Child i holds sizes[i] numbers, the first of which is firsts[i], whose name's key is firstKeys[i].
 struct FieldIndex::Branch : Node {
   Node* children[kBranchCapacity];
   std::uint32_t sizes[kBranchCapacity];
   std::uint32_t firsts[kBranchCapacity];
+  NameKey firstKeys[kBranchCapacity];
 
   void MoveTail(Branch& right, std::uint16_t from) const noexcept {
     std::memcpy(right.children, children + from, right.count * sizeof(Node*));
     std::memcpy(right.sizes, sizes + from, right.count * sizeof(std::uint32_t));
     std::memcpy(right.firsts, firsts + from, right.count * sizeof(std::uint32_t));
+    std::memcpy(right.firstKeys, firstKeys + from, right.count * sizeof(NameKey));
   }
 };
 
@@ -61,8 +66,14 @@ std::size_t FieldIndex::Size() const noexcept {
 void FieldIndex::Find(const FieldEntry* entries, std::string_view name, Place& place) const noexcept {
   place.rank = 0;
   place.found = false;
+  place.key = Key(name);
   if (root_ == nullptr) return;
-  const auto nameOf = [entries](std::uint32_t number) { return entries[number].name->View(); };
+  const NameKey key = place.key;
+  // The order of an entry's name against the name; its name is read only when the keys are equal.
+  const auto order = [entries, name, key](std::uint32_t number, const NameKey& itsKey) {
+    if (itsKey != key) return itsKey < key ? -1 : 1;
+    return CompareNames(entries[number].name->View(), name);
+  };
   Node* node = root_;
   for (std::uint32_t level = 0; level + 1 < height_; ++level) {
     auto* branch = static_cast<Branch*>(node);
@@ -71,7 +82,7 @@ void FieldIndex::Find(const FieldEntry* entries, std::string_view name, Place& p
     std::uint16_t high = branch->count;
     while (low < high) {
       const auto middle = static_cast<std::uint16_t>((low + high) / 2);
-      if (CompareNames(nameOf(branch->firsts[middle]), name) <= 0)
+      if (order(branch->firsts[middle], branch->firstKeys[middle]) <= 0)
         low = static_cast<std::uint16_t>(middle + 1);
       else
         high = middle;
@@ -88,14 +99,14 @@ void FieldIndex::Find(const FieldEntry* entries, std::string_view name, Place& p
   std::uint16_t high = leaf->count;
   while (low < high) {
     const auto middle = static_cast<std::uint16_t>((low + high) / 2);
-    const int order = CompareNames(nameOf(leaf->numbers[middle]), name);
-    if (order == 0) {
+    const int found = order(leaf->numbers[middle], leaf->keys[middle]);
+    if (found == 0) {
       low = middle;
       place.found = true;
       place.number = leaf->numbers[middle];
       break;
     }
-    if (order < 0)
+    if (found < 0)
       low = static_cast<std::uint16_t>(middle + 1);
     else
       high = middle;
@@ -105,8 +116,9 @@ void FieldIndex::Find(const FieldEntry* entries, std::string_view name, Place& p
   place.rank += low;
 }
 
-bool FieldIndex::Append(std::uint32_t number) noexcept {
+bool FieldIndex::Append(std::uint32_t number, std::string_view name) noexcept {
   Place place;
+  place.key = Key(name);
   Node* node = root_;
   for (std::uint32_t level = 0; node != nullptr && level < height_; ++level) {
     place.nodes[level] = node;
@@ -123,6 +135,7 @@ bool FieldIndex::Insert(const Place& place, std::uint32_t number) noexcept {
     leaf->count = 1;
     leaf->leaf = true;
     leaf->numbers[0] = number;
+    leaf->keys[0] = place.key;
     root_ = leaf;
     height_ = 1;
     return true;
@@ -158,13 +171,19 @@ bool FieldIndex::Insert(const Place& place, std::uint32_t number) noexcept {
     return node->leaf ? static_cast<const Leaf*>(node)->numbers[0]
                       : static_cast<const Branch*>(node)->firsts[0];
   };
+  const auto firstKeyOf = [](const Node* node) {
+    return node->leaf ? static_cast<const Leaf*>(node)->keys[0]
+                      : static_cast<const Branch*>(node)->firstKeys[0];
+  };
   const auto addChild = [&](Branch* branch, std::uint16_t at, Node* child) {
     OpenGap(branch->children, branch->count, at);
     OpenGap(branch->sizes, branch->count, at);
     OpenGap(branch->firsts, branch->count, at);
+    OpenGap(branch->firstKeys, branch->count, at);
     branch->children[at] = child;
     branch->sizes[at] = sizeOf(child);
     branch->firsts[at] = firstOf(child);
+    branch->firstKeys[at] = firstKeyOf(child);
     ++branch->count;
   };
   // Moves the upper half of a full node to right; answers the half that position at then falls in,
@@ -190,7 +209,9 @@ bool FieldIndex::Insert(const Place& place, std::uint32_t number) noexcept {
     carried = right;
   }
   OpenGap(leaf->numbers, leaf->count, at);
+  OpenGap(leaf->keys, leaf->count, at);
   leaf->numbers[at] = number;
+  leaf->keys[at] = place.key;
   ++leaf->count;
 
   for (std::uint32_t level = height_ - 1; level-- > 0;) {
@@ -198,6 +219,7 @@ bool FieldIndex::Insert(const Place& place, std::uint32_t number) noexcept {
     const std::uint16_t slot = place.slots[level];
     Node* child = branch->children[slot];
     branch->firsts[slot] = firstOf(child);
+    branch->firstKeys[slot] = firstKeyOf(child);
     if (carried == nullptr) {
       ++branch->sizes[slot];
       continue;
@@ -236,6 +258,13 @@ std::uint32_t FieldIndex::At(std::size_t rank) const noexcept {
     node = branch->children[child];
   }
   return static_cast<const Leaf*>(node)->numbers[rank];
+}
+
+std::uint32_t FieldIndex::Last() const noexcept {
+  const Node* node = root_;
+  while (!node->leaf)
+    node = static_cast<const Branch*>(node)->children[node->count - 1];
+  return static_cast<const Leaf*>(node)->numbers[node->count - 1];
 }
 
 void FieldIndex::Clear() noexcept {

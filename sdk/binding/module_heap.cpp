@@ -109,9 +109,9 @@ char* HeapDuplicateText(std::string_view text) noexcept {
 
 void* HeapMapPages(std::size_t size) noexcept {
   if (InjectedFailure()) return nullptr;
-  // Populated at once: the pages are written right away, and one call costs less than a fault per page.
-  void* block =
-      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  // Not populated: a small tree writes one or two pages of a block, and the others would cost a fault
+  // each for nothing.
+  void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) return nullptr;
   CountAllocation(size);
   return block;
@@ -126,6 +126,19 @@ void HeapUnmapAdjacentPages(void* pointer, std::size_t size, std::size_t count) 
   munmap(pointer, size * count);
   for (std::size_t i = 0; i < count; ++i)
     CountRelease(size);
+}
+
+bool HeapDecommitPages(void* pointer, std::size_t size) noexcept {
+  // Private anonymous memory: the pages are dropped at once, and later reads see zeros.
+  if (pointer == nullptr || madvise(pointer, size, MADV_DONTNEED) != 0) return false;
+  CountRelease(size);
+  return true;
+}
+
+bool HeapRecommitPages(void* pointer, std::size_t size) noexcept {
+  if (pointer == nullptr || InjectedFailure()) return false;
+  CountAllocation(size);
+  return true;
 }
 
 std::uint64_t FailNthHeapAllocation(std::uint64_t nth) noexcept {

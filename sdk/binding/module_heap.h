@@ -62,6 +62,16 @@ void HeapUnmapPages(void* pointer, std::size_t size) noexcept;
 // operating system; counted as count releases of size bytes.
 void HeapUnmapAdjacentPages(void* pointer, std::size_t size, std::size_t count) noexcept;
 
+// Gives the memory of size bytes from HeapMapPages back to the operating system but keeps the address
+// range mapped, so that HeapRecommitPages can serve a later allocation without a new mapping; counted
+// as one release of size bytes. The range reads as zeros afterwards and holds no memory until written.
+// False, nothing counted, when the operating system refuses; the range is then still in use.
+[[nodiscard]] bool HeapDecommitPages(void* pointer, std::size_t size) noexcept;
+
+// Takes a range from HeapDecommitPages into use again, counted as one allocation of size bytes. False
+// (nothing counted) only when the test switch below fails it.
+[[nodiscard]] bool HeapRecommitPages(void* pointer, std::size_t size) noexcept;
+
 // Test switch: the allocation that is the nth from now (1 = the next one) through any hook above
 // fails; the ones after it succeed again. 0 disarms the switch. Returns how many allocations the
 // previous setting still had to go, 0 when it had fired or was disarmed.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace Quarn {
 
@@ -27,17 +28,29 @@ void PagePool::UnlinkWithFree(Block& block) noexcept {
   block.nextWithFree = block.prevWithFree = nullptr;
 }
 
+void* PagePool::NewBlockMemory() noexcept {
+  if (spare_ == nullptr) return HeapMapPages(kBlockSize);
+  if (!HeapRecommitPages(spare_, kBlockSize)) return nullptr;
+  return std::exchange(spare_, nullptr);
+}
+
+bool PagePool::KeepAsSpare(std::uintptr_t base) noexcept {
+  if (spare_ != nullptr || !HeapDecommitPages(reinterpret_cast<void*>(base), kBlockSize)) return false;
+  spare_ = reinterpret_cast<void*>(base);
+  return true;
+}
+
 void* PagePool::TakePage() noexcept {
   std::lock_guard lock(mutex_);
   if (withFree_ == nullptr) {
-    void* memory = HeapMapPages(kBlockSize);
+    void* memory = NewBlockMemory();
     if (memory == nullptr) return nullptr;
     const auto base = reinterpret_cast<std::uintptr_t>(memory);
     Block* block = nullptr;
     try {
       block = &blocks_.try_emplace(base).first->second;
     } catch (const std::bad_alloc&) {
-      HeapUnmapPages(memory, kBlockSize);
+      if (!KeepAsSpare(base)) HeapUnmapPages(memory, kBlockSize);
       return nullptr;
     }
     block->base = base;
@@ -65,7 +78,7 @@ void PagePool::ReturnPages(void* const* pages, std::size_t count) noexcept {
       std::lock_guard lock(mutex_);
       for (std::size_t i = 0; i < batch; ++i) {
         const std::uintptr_t base = Release(pages[i]);
-        if (base != 0) freed[freedCount++] = base;
+        if (base != 0 && !KeepAsSpare(base)) freed[freedCount++] = base;
       }
     }
     std::sort(freed, freed + freedCount);

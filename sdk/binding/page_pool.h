@@ -1,6 +1,10 @@
 // PagePool: the process-wide source of the 4096-byte pages on which value trees keep their small
-// records. Pages come from 64 KiB blocks mapped from the operating system; a block goes back to the
-// operating system as soon as all 16 of its pages are free again.
+// records. Pages come from 64 KiB blocks mapped from the operating system; a block's memory goes back to
+// the operating system as soon as all 16 of its pages are free again.
+//
+// The address range of one such released block is kept mapped, its memory given back, and serves the
+// next block: a small tree that is built and dropped while no other tree is alive then costs no mapping
+// and no unmapping, only the faults of the pages it writes.
 
 #pragma once
 
@@ -23,7 +27,7 @@ class PagePool {
 
   // What the pool holds right now.
   struct Usage {
-    std::size_t blocks = 0;     // blocks mapped
+    std::size_t blocks = 0;     // blocks in use (the kept range of a released block not included)
     std::size_t freePages = 0;  // pages of those blocks that no one has taken
   };
 
@@ -34,11 +38,12 @@ class PagePool {
   // block or its bookkeeping cannot be allocated.
   [[nodiscard]] void* TakePage() noexcept;
 
-  // Gives back a page from TakePage. Unmaps its block when all of the block's pages are free.
+  // Gives back a page from TakePage. Releases its block's memory when all of the block's pages are free.
   void ReturnPage(void* page) noexcept { ReturnPages(&page, 1); }
 
-  // Gives back many pages under one lock. The blocks this frees are unmapped together, adjacent ones
-  // with one call, since each call costs the operating system a flush of the address translations.
+  // Gives back many pages under one lock. The first block this frees is kept as the spare range when
+  // there is none; the others are unmapped together, adjacent ones with one call, since each call costs
+  // the operating system a flush of the address translations.
   void ReturnPages(void* const* pages, std::size_t count) noexcept;
 
   [[nodiscard]] Usage ReadUsage() const;
@@ -55,6 +60,11 @@ class PagePool {
   PagePool() = default;
   // Takes the page back; answers the base of its block when that is now free and forgotten, else 0.
   std::uintptr_t Release(void* page) noexcept;
+  // A new block's memory: the spare range when there is one, else a new mapping. Null when refused.
+  void* NewBlockMemory() noexcept;
+  // The memory of a block no longer used: kept as the spare range (its pages given back) when there is
+  // none yet, in which case the answer is true; else left to the caller to unmap.
+  bool KeepAsSpare(std::uintptr_t base) noexcept;
   void LinkWithFree(Block& block) noexcept;
   void UnlinkWithFree(Block& block) noexcept;
 
@@ -63,6 +73,7 @@ class PagePool {
   std::map<std::uintptr_t, Block, std::less<>, HeapAllocator<std::pair<const std::uintptr_t, Block>>> blocks_;
   Block* withFree_ = nullptr;
   std::size_t freePages_ = 0;
+  void* spare_ = nullptr;  // a released block's range: mapped, without memory
 };
 
 }  // namespace Quarn

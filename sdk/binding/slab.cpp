@@ -21,14 +21,14 @@ void SetNextFree(unsigned char* slot, std::uint16_t next) noexcept {
 }  // namespace
 
 Slab::~Slab() {
-  if (!laidOut_) return;
+  if (pagesHeld_ == 0) return;
   void* batch[128];
   std::size_t batched = 0;
   for (SizeClass& sizeClass : classes_) {
     for (PageHeader* list : {sizeClass.withFree, sizeClass.full}) {
       for (PageHeader *page = list, *next; page != nullptr; page = next) {
         next = page->next;  // read first: a full batch goes back, and may be unmapped, at once
-        if (page->pageSize != PagePool::kPageSize) continue;
+        if (IsInline(page)) continue;
         batch[batched++] = page;
         if (batched == std::size(batch)) {
           PagePool::Instance().ReturnPages(batch, batched);
@@ -41,22 +41,23 @@ Slab::~Slab() {
 }
 
 Slab::PageHeader* Slab::LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept {
-  auto* bytes = static_cast<unsigned char*>(memory);
-  const std::size_t slots = pageSize / slotSize;
   const std::size_t first = (sizeof(PageHeader) + slotSize - 1) / slotSize;
-  for (std::size_t i = first; i < slots; ++i)
-    SetNextFree(bytes + i * slotSize, static_cast<std::uint16_t>(i + 1 < slots ? i + 1 : 0));
-  auto* page = ::new (memory) PageHeader{nullptr, nullptr, static_cast<std::uint16_t>(pageSize), 0,
-                                         static_cast<std::uint16_t>(first < slots ? first : 0)};
-  return page;
+  return ::new (memory) PageHeader{nullptr, nullptr, static_cast<std::uint16_t>(pageSize),
+                                   0,       0,       static_cast<std::uint16_t>(first)};
 }
 
-void Slab::LayOutClasses() noexcept {
-  for (std::size_t i = 0; i < kClassCount; ++i) {
-    PageHeader* page = LayOutPage(classes_[i].inlinePage, kInlinePageSize, 4 * (i + 1));
-    if (page->firstFree != 0) Link(classes_[i].withFree, page);
-  }
-  laidOut_ = true;
+Slab::PageHeader* Slab::CarveInlinePage(SizeClass& sizeClass, std::size_t slotSize) noexcept {
+  const std::size_t headerSlots = (sizeof(PageHeader) + slotSize - 1) / slotSize;
+  std::size_t size = (headerSlots + kInlineSlots) * slotSize;
+  if (size > kInlineBytes - inlineUsed_) size = (kInlineBytes - inlineUsed_) / slotSize * slotSize;
+  if (size < (headerSlots + 2) * slotSize) return nullptr;
+  sizeClass.inlineOffset = static_cast<std::uint16_t>(inlineUsed_);
+  sizeClass.inlineSize = static_cast<std::uint16_t>(size);
+  // The next page starts aligned like a page header.
+  inlineUsed_ += (size + alignof(PageHeader) - 1) / alignof(PageHeader) * alignof(PageHeader);
+  PageHeader* page = LayOutPage(inline_ + sizeClass.inlineOffset, size, slotSize);
+  Link(sizeClass.withFree, page);
+  return page;
 }
 
 void Slab::Link(PageHeader*& list, PageHeader* page) noexcept {
@@ -77,11 +78,11 @@ void Slab::Unlink(PageHeader*& list, PageHeader* page) noexcept {
 
 void* Slab::Allocate(std::size_t size) noexcept {
   if (size == 0 || size > kMaxSlotSize) return nullptr;
-  if (!laidOut_) LayOutClasses();
   const std::size_t index = (size + 3) / 4 - 1;
   const std::size_t slotSize = 4 * (index + 1);
   SizeClass& sizeClass = classes_[index];
   PageHeader* page = sizeClass.withFree;
+  if (page == nullptr && sizeClass.inlineSize == 0) page = CarveInlinePage(sizeClass, slotSize);
   if (page == nullptr) {
     void* memory = PagePool::Instance().TakePage();
     if (memory == nullptr) return nullptr;
@@ -89,13 +90,18 @@ void* Slab::Allocate(std::size_t size) noexcept {
     page = LayOutPage(memory, PagePool::kPageSize, slotSize);
     Link(sizeClass.withFree, page);
   }
-  unsigned char* slot = reinterpret_cast<unsigned char*>(page) + std::size_t{page->firstFree} * slotSize;
-  page->firstFree = NextFree(slot);
+  unsigned char* slot = reinterpret_cast<unsigned char*>(page);
+  if (page->firstFree != 0) {
+    slot += std::size_t{page->firstFree} * slotSize;
+    page->firstFree = NextFree(slot);
+  } else {
+    slot += std::size_t{page->fresh++} * slotSize;
+  }
   ++page->inUse;
-  if (page->firstFree == 0) {
+  if (IsFull(page, slotSize)) {
     Unlink(sizeClass.withFree, page);
     // The inline page is found by address; only pool pages need to be remembered while full.
-    if (page->pageSize == PagePool::kPageSize) Link(sizeClass.full, page);
+    if (!IsInline(page)) Link(sizeClass.full, page);
   }
   return slot;
 }
@@ -106,11 +112,11 @@ void Slab::Release(void* slot, std::size_t size) noexcept {
   const std::size_t slotSize = 4 * (index + 1);
   SizeClass& sizeClass = classes_[index];
   const auto address = reinterpret_cast<std::uintptr_t>(slot);
-  const auto inlineStart = reinterpret_cast<std::uintptr_t>(sizeClass.inlinePage);
-  const bool isInline = address - inlineStart < kInlinePageSize;
+  const auto inlineStart = reinterpret_cast<std::uintptr_t>(inline_ + sizeClass.inlineOffset);
+  const bool isInline = address - inlineStart < sizeClass.inlineSize;
   auto* page = reinterpret_cast<PageHeader*>(isInline ? inlineStart
                                                       : address & ~std::uintptr_t{PagePool::kPageSize - 1});
-  if (page->firstFree == 0) {
+  if (IsFull(page, slotSize)) {
     if (!isInline) Unlink(sizeClass.full, page);
     Link(sizeClass.withFree, page);
   }

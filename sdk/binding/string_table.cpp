@@ -1,24 +1,37 @@
 #include "sdk/binding/string_table.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <iterator>
 #include <new>
+#include <type_traits>
 
 namespace Quarn {
 namespace {
 
-StringRecord gEmptyRecord{HeapString(), 2166136261u, 0, nullptr};
+StringRecord gEmptyRecord{HeapString(), 2166136261u, 0};
+
+// Whether the record's text needs its destructor to free a buffer.
+bool OnHeap(const StringRecord& record) noexcept {
+  return record.text.capacity() > HeapString().capacity();
+}
 
 }  // namespace
 
+void StringTable::ClearSlots(Slot* slots, std::size_t count) noexcept {
+  static_assert(std::is_trivially_copyable_v<Slot>, "a free slot is all zero bytes");
+  std::memset(static_cast<void*>(slots), 0, count * sizeof(Slot));
+}
+
 StringTable::~StringTable() {
-  for (std::size_t i = 0; size_ != 0 && i <= mask_; ++i) {
-    for (StringRecord* r = buckets_[i]; r != nullptr;) {
-      StringRecord* next = r->next;
-      r->~StringRecord();
-      --size_;
-      r = next;
-    }
+  for (std::size_t i = 0; heapTexts_ != 0 && i <= mask_; ++i) {
+    StringRecord* record = slots_[i].record;
+    if (record == nullptr) continue;
+    if (OnHeap(*record)) --heapTexts_;
+    record->~StringRecord();
   }
-  if (buckets_ != inlineBuckets_) HeapFree(buckets_);
+  if (slots_ != inlineSlots_) HeapFree(slots_);
 }
 
 StringRecord* StringTable::Empty() noexcept {
@@ -36,6 +49,11 @@ std::uint32_t StringTable::Hash(std::string_view text) noexcept {
 
 StringRecord* StringTable::Intern(std::string_view text) noexcept {
   if (text.empty()) return Empty();
+  if (!recentOn_) {
+    if (size_ < kRecentFrom) return Intern(text, Hash(text));
+    std::fill(std::begin(recent_), std::end(recent_), nullptr);
+    recentOn_ = true;
+  }
   StringRecord*& recent = recent_[RecentSlot(text)];
   if (recent != nullptr && recent->View() == text) {
     ++recent->references;
@@ -54,67 +72,106 @@ StringRecord* StringTable::Intern(const StringRecord& record) noexcept {
 }
 
 StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, bool* seen) noexcept {
-  StringRecord*& bucket = buckets_[hash & mask_];
-  for (StringRecord* r = bucket; r != nullptr; r = r->next) {
-    if (r->hash == hash && (r->View().data() == text.data() || r->View() == text)) {
+  if (slots_ == nullptr) {
+    static_assert(kFirstSlots == std::size_t{1} << (32 - 27), "shift_ starts at 32 - log2(kFirstSlots)");
+    ClearSlots(inlineSlots_, kFirstSlots);
+    slots_ = inlineSlots_;
+  }
+  std::size_t i = Home(hash);
+  for (; slots_[i].record != nullptr; i = (i + 1) & mask_) {
+    StringRecord* r = slots_[i].record;
+    if (slots_[i].hash == hash && (r->View().data() == text.data() || r->View() == text)) {
       if (seen != nullptr) *seen = true;
       ++r->references;
       return r;
+    }
+  }
+  // At most half full after this record: grow first, and when that is refused, go on while a free slot
+  // is left to end every probe.
+  if ((size_ + 1) * 2 > mask_ + 1) {
+    const std::size_t slots = mask_ + 1;
+    const std::size_t grown =
+        slots < kInlineSlots ? kInlineSlots : slots * (slots < kQuickGrowthSlots ? 4 : 2);
+    if (Grow(grown)) {
+      for (i = Home(hash); slots_[i].record != nullptr; i = (i + 1) & mask_) {
+      }
+    } else if (size_ + 2 > slots) {
+      return nullptr;
     }
   }
   void* slot = slab_.Allocate(sizeof(StringRecord));
   if (slot == nullptr) return nullptr;
   StringRecord* record;
   try {
-    record = ::new (slot) StringRecord{HeapString(text.data(), text.size()), hash, 1, bucket};
+    record = ::new (slot) StringRecord{HeapString(text.data(), text.size()), hash, 1};
   } catch (const std::bad_alloc&) {
     slab_.Release(slot, sizeof(StringRecord));
     return nullptr;
   }
-  bucket = record;
-  if (++size_ > mask_ + 1) Grow((mask_ + 1) * 2);
+  slots_[i] = Slot{record, hash};
+  if (OnHeap(*record)) ++heapTexts_;
+  ++size_;
   return record;
 }
 
 void StringTable::Reserve(std::size_t count) noexcept {
-  std::size_t buckets = mask_ + 1;
-  while (buckets < count)
-    buckets *= 2;
-  if (buckets > mask_ + 1) Grow(buckets);
+  std::size_t slots = mask_ + 1;
+  while (slots < count * 2)
+    slots *= 2;
+  if (slots > mask_ + 1) Grow(slots);
 }
 
-// Rehashes into count buckets, a power of two.
-void StringTable::Grow(std::size_t count) noexcept {
-  auto** grown = static_cast<StringRecord**>(HeapAllocate(count * sizeof(StringRecord*)));
-  if (grown == nullptr) return;  // longer chains until the next try; lookups stay correct
-  for (std::size_t i = 0; i < count; ++i)
-    grown[i] = nullptr;
-  for (std::size_t i = 0; i <= mask_; ++i) {
-    for (StringRecord* r = buckets_[i]; r != nullptr;) {
-      StringRecord* next = r->next;
-      StringRecord*& bucket = grown[r->hash & (count - 1)];
-      r->next = bucket;
-      bucket = r;
-      r = next;
-    }
+bool StringTable::Grow(std::size_t count) noexcept {
+  // Up to kInlineSlots the inline slots serve, rehashed from a copy of the few records they hold.
+  Slot kept[kInlineSlots / 2];
+  const Slot* old = slots_;
+  const std::size_t oldCount = old != nullptr ? mask_ + 1 : 0;
+  Slot* grown;
+  if (count <= kInlineSlots) {
+    std::copy(old, old + oldCount, kept);
+    old = kept;
+    grown = inlineSlots_;
+  } else if ((grown = static_cast<Slot*>(HeapAllocate(count * sizeof(Slot)))) == nullptr) {
+    return false;
   }
-  if (buckets_ != inlineBuckets_) HeapFree(buckets_);
-  buckets_ = grown;
+  ClearSlots(grown, count);
   mask_ = count - 1;
+  shift_ = 32 - static_cast<unsigned>(std::countr_zero(count));
+  slots_ = grown;
+  for (std::size_t j = 0; j < oldCount; ++j) {
+    if (old[j].record == nullptr) continue;
+    std::size_t i = Home(old[j].hash);
+    while (grown[i].record != nullptr)
+      i = (i + 1) & mask_;
+    grown[i] = old[j];
+  }
+  if (old != inlineSlots_ && old != kept) HeapFree(const_cast<Slot*>(old));
+  return true;
 }
 
 void StringTable::Release(StringRecord* record) noexcept {
   if (record == nullptr || record == Empty()) return;
   if (--record->references != 0) return;
-  for (StringRecord** link = &buckets_[record->hash & mask_]; *link != nullptr; link = &(*link)->next) {
-    if (*link == record) {
-      *link = record->next;
-      break;
-    }
+  if (slots_ == nullptr) return;  // not one of ours: left alone
+  std::size_t i = Home(record->hash);
+  for (; slots_[i].record != record; i = (i + 1) & mask_)
+    if (slots_[i].record == nullptr) return;  // not one of ours either
+  // Closes the gap: each record after it in the probe run that may live at the free slot moves there.
+  for (std::size_t j = (i + 1) & mask_; slots_[j].record != nullptr; j = (j + 1) & mask_) {
+    const std::size_t home = Home(slots_[j].hash);
+    // The record stays when its home lies cyclically in (i, j].
+    const bool stays = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+    if (stays) continue;
+    slots_[i] = slots_[j];
+    i = j;
   }
+  slots_[i] = Slot{nullptr, 0};
   --size_;
-  StringRecord*& recent = recent_[RecentSlot(record->View())];
-  if (recent == record) recent = nullptr;
+  if (recentOn_) {
+    StringRecord*& recent = recent_[RecentSlot(record->View())];
+    if (recent == record) recent = nullptr;
+  }
+  if (OnHeap(*record)) --heapTexts_;
   record->~StringRecord();
   slab_.Release(record, sizeof(StringRecord));
 }

@@ -18,23 +18,30 @@ struct StringRecord {
   HeapString text;
   std::uint32_t hash = 0;        // FNV-1a of the text up to its first NUL
   std::uint32_t references = 0;  // values and names referring to this record
-  StringRecord* next = nullptr;  // next record of the same bucket
 
   [[nodiscard]] std::string_view View() const noexcept { return {text.data(), text.size()}; }
 };
 
-// A hash set of records keyed by text: power-of-two buckets, 8 to start with, grown so that there are
-// never more records than buckets. In front of it, a small cache keyed by a few bytes and the length
-// answers the texts a document repeats (field names above all) without hashing them; a text enters it
-// when it is interned a second time, so texts that occur once do not push the repeated ones out. Not
-// synchronised.
+// A hash set of records keyed by text, open-addressed: a power-of-two array of slots, each holding a
+// record and its hash, probed linearly from the slot the hash chooses, and kept at most half full. The
+// hashes beside the records let a lookup and a rehash pass over records without reading them, which in
+// a large table would be a cache miss each. Slots inside the table serve a small tree, 32 of them at
+// first and then 64; the array grows fourfold while the table is small, so that a document's texts
+// are rehashed once or twice.
+//
+// In front of it, a small cache keyed by a few bytes and the length answers the texts a document
+// repeats (field names above all) without hashing them; a text enters it when it is interned a second
+// time, so texts that occur once do not push the repeated ones out.
+//
+// A table that never interned anything has touched none of its slots. Not synchronised.
 class StringTable {
  public:
   explicit StringTable(Slab& slab) noexcept : slab_(slab) {}
   StringTable(const StringTable&) = delete;
   StringTable& operator=(const StringTable&) = delete;
   // Frees the texts of the records still held, but not their slots: the slab they live in goes with the
-  // table, so a tree that dies whole drops its strings without releasing them one by one.
+  // table, so a tree that dies whole drops its strings without releasing them one by one. When no text
+  // is longer than a string's inline capacity, there is nothing to free and no record is visited.
   ~StringTable();
 
   // The record every empty text refers to. Shared by all tables of the process; never counted, never
@@ -59,15 +66,32 @@ class StringTable {
 
   // Records held, the empty one not included.
   [[nodiscard]] std::size_t Size() const noexcept { return size_; }
-  [[nodiscard]] std::size_t BucketCount() const noexcept { return mask_ + 1; }
+  [[nodiscard]] std::size_t SlotCount() const noexcept { return mask_ + 1; }
 
  private:
+  struct Slot {
+    StringRecord* record;  // null: free
+    std::uint32_t hash;
+  };
+
   // The record of the text, created when absent; seen tells whether it existed before.
   StringRecord* Intern(std::string_view text, std::uint32_t hash, bool* seen = nullptr) noexcept;
-  void Grow(std::size_t count) noexcept;
+  // The slot a hash starts probing from.
+  [[nodiscard]] std::size_t Home(std::uint32_t hash) const noexcept {
+    return static_cast<std::uint32_t>(hash * 2654435769u) >> shift_;
+  }
+  static void ClearSlots(Slot* slots, std::size_t count) noexcept;
+  // Moves every record into a new array of count slots, a power of two. False when it cannot be had.
+  bool Grow(std::size_t count) noexcept;
 
-  static constexpr std::size_t kInitialBuckets = 8;
+  static constexpr std::size_t kFirstSlots = 32;
+  static constexpr std::size_t kInlineSlots = 64;
+  // Below this many slots the array grows fourfold, above it twofold.
+  static constexpr std::size_t kQuickGrowthSlots = 8192;
   static constexpr std::size_t kRecentBits = 6;
+  // The cache of repeated texts is cleared and used once the table holds this many records: a table
+  // of a few texts finds them as fast in its slots, and a tree that never gets there never clears it.
+  static constexpr std::size_t kRecentFrom = 16;
 
   // REQUIRES: text is not empty.
   [[nodiscard]] static std::size_t RecentSlot(std::string_view text) noexcept {
@@ -78,11 +102,14 @@ class StringTable {
   }
 
   Slab& slab_;
-  StringRecord* inlineBuckets_[kInitialBuckets] = {};
-  StringRecord** buckets_ = inlineBuckets_;
-  std::size_t mask_ = kInitialBuckets - 1;
+  Slot* slots_ = nullptr;  // null until the first text: then the inline slots, cleared
+  std::size_t mask_ = kFirstSlots - 1;
+  unsigned shift_ = 32 - 5;  // 32 minus log2 of the slot count
   std::size_t size_ = 0;
-  StringRecord* recent_[std::size_t{1} << kRecentBits] = {};
+  std::size_t heapTexts_ = 0;  // records whose text lives on the module heap
+  bool recentOn_ = false;
+  Slot inlineSlots_[kInlineSlots];                       // cleared as they come into use
+  StringRecord* recent_[std::size_t{1} << kRecentBits];  // cleared when turned on
 };
 
 }  // namespace Quarn

@@ -202,6 +202,12 @@ class TreeBuilder {
  private:
   // The reader counts an escaped NUL character into a string's length; the value ends before it.
   static std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
+    // Most names and strings are short; a plain loop answers them sooner than a call.
+    if (length <= 16) {
+      for (rapidjson::SizeType i = 0; i < length; ++i)
+        if (text[i] == '\0') return {text, i};
+      return {text, length};
+    }
     const void* nul = std::memchr(text, '\0', length);
     return {text, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length};
   }

@@ -356,6 +356,8 @@ bool Decoder::Open(BindingProperty& target, std::uint32_t count, bool structure)
     return Fail(FormatString(kOutOfMemory, position_));
   if (structure) {
     target.MakeStructure();
+    if (remaining > pending_)
+      target.ReserveFields(std::min<std::uint64_t>(count, (remaining - pending_) / 2));
   } else {
     target.MakeCollection();
     if (remaining > pending_) target.Reserve(std::min<std::uint64_t>(items, remaining - pending_));

@@ -105,6 +105,23 @@ TEST(BindingPropertyTest, FreshValueIsAnEmptyRootWithoutStorage) {
   EXPECT_EQ(sizeof(BindingProperty), 24u);
 }
 
+// A record of a dozen fields, strings, an enum and a short list, as a small request body holds, lives in
+// its context alone: no page is taken from the pool, so building it touches no fresh memory.
+TEST(BindingPropertyTest, SmallTreeTakesNoPageFromThePool) {
+  const std::size_t blocksBefore = PagePool::Instance().ReadUsage().blocks;
+  BindingProperty record;
+  for (int i = 0; i < 12; ++i)
+    record.Field("member" + std::to_string(i)).SetString("value number " + std::to_string(i));
+  record.Field("colour").SetEnum(2, kColour);
+  for (int i = 0; i < 4; ++i)
+    record.Field("list").Append().SetString("entry " + std::to_string(i));
+  ASSERT_FALSE(record.AllocationFailed());
+  EXPECT_EQ(record.Context()->SlabInUse().PagesHeld(), 0u);
+  EXPECT_EQ(PagePool::Instance().ReadUsage().blocks, blocksBefore);
+  EXPECT_EQ(record.Field("member7").GetString(""), "value number 7");
+  EXPECT_EQ(record.Field("list").Element(3).GetString(""), "entry 3");
+}
+
 TEST(BindingPropertyTest, GettersReadOnlyTheirOwnKind) {
   const std::uint8_t bytes[] = {7, 8};
   struct Case {
@@ -190,6 +207,86 @@ TEST(BindingPropertyTest, ManyFieldsInAnyOrderStayFindable) {
   }
   for (const std::string& name : names)
     EXPECT_EQ(std::as_const(value).Field(name).GetString(""), name);
+}
+
+// Large structures take names that sort after all others without a search; names arriving out of
+// order after such a run, and names already present (the last one above all), must still land right.
+TEST(BindingPropertyTest, FieldsArrivingInOrderThenOutOfOrder) {
+  const auto padded = [](int i) {
+    std::string digits = std::to_string(i);
+    return "f" + std::string(4 - digits.size(), '0') + digits;
+  };
+  struct Case {
+    const char* label;
+    std::vector<std::string> names;  // in arrival order, repeats included
+    std::size_t distinct;
+  };
+  std::vector<Case> cases(3);
+  cases[0].label = "ascending";
+  for (int i = 0; i < 300; ++i)
+    cases[0].names.push_back(padded(i * 2));
+  cases[0].distinct = 300;
+  cases[1] = cases[0];
+  cases[1].label = "ascending, then the last again, then gaps and names below all";
+  for (const std::string& name : {padded(598), padded(598), padded(301), padded(1), std::string("a"),
+                                  std::string("f"), padded(599), padded(0)})
+    cases[1].names.push_back(name);
+  cases[1].distinct = 300 + 5;
+  cases[2].label = "descending";
+  for (int i = 299; i >= 0; --i)
+    cases[2].names.push_back(padded(i));
+  cases[2].distinct = 300;
+  for (const Case& c : cases) {
+    BindingProperty value;
+    for (const std::string& name : c.names)
+      value.Field(name).SetString(name);
+    ASSERT_EQ(value.Count(), c.distinct) << c.label;
+    std::string previous;
+    for (const auto& [name, field] : value.Fields()) {
+      EXPECT_LT(previous, name) << c.label;
+      EXPECT_EQ(field.GetString(""), name) << c.label;
+      previous = std::string(name);
+    }
+    for (const std::string& name : c.names)
+      EXPECT_EQ(std::as_const(value).Field(name).GetString(""), name) << c.label;
+  }
+}
+
+// Room reserved up front, below and above the size at which a structure keeps an index, and on a
+// structure that already has fields, changes nothing a reader can see.
+TEST(BindingPropertyTest, ReservedFieldsChangeNothingVisible) {
+  struct Case {
+    std::size_t reserve;
+    int before;  // fields added before reserving
+    int after;   // fields added after
+  };
+  const Case cases[] = {{0, 0, 5}, {5, 0, 5}, {12, 0, 30}, {100, 0, 3}, {100, 0, 150}, {200, 40, 100}};
+  for (const Case& c : cases) {
+    BindingProperty value;
+    value.MakeStructure();
+    int added = 0;
+    const auto add = [&](int count) {
+      for (int i = 0; i < count; ++i, ++added) {
+        const std::string name = "n" + std::to_string(added * 37 % 1000);
+        value.Field(name).SetString(name);
+      }
+    };
+    add(c.before);
+    value.ReserveFields(c.reserve);
+    add(c.after);
+    ASSERT_FALSE(value.AllocationFailed());
+    ASSERT_EQ(value.Count(), static_cast<std::size_t>(c.before + c.after)) << c.reserve;
+    std::string previous;
+    for (const auto& [name, field] : value.Fields()) {
+      EXPECT_LT(previous, name) << c.reserve;
+      EXPECT_EQ(field.GetString(""), name) << c.reserve;
+      previous = std::string(name);
+    }
+  }
+  BindingProperty scalar;
+  scalar.SetSigned(4);
+  scalar.ReserveFields(10);  // not a structure: nothing
+  EXPECT_EQ(scalar.GetSigned(0), 4);
 }
 
 TEST(BindingPropertyTest, WideStructureFilledInRandomOrder) {

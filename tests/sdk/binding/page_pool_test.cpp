@@ -1,7 +1,10 @@
 #include "sdk/binding/page_pool.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <cerrno>
+#include <cstring>
 #include <set>
 #include <thread>
 #include <vector>
@@ -63,18 +66,68 @@ TEST(PagePoolTest, PagesReturnedTogetherUnmapEachBlockOnce) {
   EXPECT_GE(stats.freeCount - statsBefore.freeCount, mapped) << "each unmapped block counts once";
 }
 
+// Whether the page holds memory: false also when it is no longer mapped at all.
+bool Resident(void* page) {
+  unsigned char state = 0;
+  if (mincore(page, PagePool::kPageSize, &state) != 0) {
+    EXPECT_EQ(errno, ENOMEM);
+    return false;
+  }
+  return (state & 1) != 0;
+}
+
+// Blocks freed one page at a time and many pages at once keep no page resident, whether the pool kept
+// their address range for the next block or unmapped it; the counters come back to where they were.
+TEST(PagePoolTest, FreedBlocksKeepNoPageResident) {
+  PagePool& pool = PagePool::Instance();
+  for (const bool together : {false, true}) {
+    for (int round = 0; round < 3; ++round) {  // later rounds take the kept range again
+      const PagePool::Usage before = pool.ReadUsage();
+      const std::uint64_t bytesBefore = HeapBytesInUse();
+      std::vector<void*> pages;
+      for (std::size_t i = 0; i < before.freePages + 3 * PagePool::kPagesPerBlock; ++i) {
+        pages.push_back(pool.TakePage());
+        ASSERT_NE(pages.back(), nullptr);
+        std::memset(pages.back(), 0x5A, PagePool::kPageSize);
+      }
+      // Pages past the free ones the pool had come from blocks of their own.
+      const std::vector<void*> fresh(pages.begin() + static_cast<std::ptrdiff_t>(before.freePages),
+                                     pages.end());
+      for (void* page : fresh)
+        ASSERT_TRUE(Resident(page)) << "a written page must be resident for the check to mean anything";
+      if (together) {
+        pool.ReturnPages(pages.data(), pages.size());
+      } else {
+        for (void* page : pages)
+          pool.ReturnPage(page);
+      }
+      for (void* page : fresh)
+        EXPECT_FALSE(Resident(page)) << "round " << round << (together ? ", together" : ", one by one");
+      EXPECT_EQ(pool.ReadUsage().blocks, before.blocks);
+      EXPECT_EQ(pool.ReadUsage().freePages, before.freePages);
+      EXPECT_EQ(HeapBytesInUse(), bytesBefore);
+    }
+  }
+}
+
 TEST(PagePoolTest, RefusedBlockGivesNoPage) {
   PagePool& pool = PagePool::Instance();
   const PagePool::Usage before = pool.ReadUsage();
   std::vector<void*> drained;  // use up the free pages so that the next take needs a block
   for (std::size_t i = 0; i < before.freePages; ++i)
     drained.push_back(pool.TakePage());
-  for (std::uint64_t nth : {1u, 2u}) {  // 1: the mapping fails; 2: its bookkeeping fails
+  const std::uint64_t bytesBefore = HeapBytesInUse();
+  // 1: the memory is refused; 2: its bookkeeping is. Twice, the second time with a kept range to reuse.
+  for (std::uint64_t nth : {1u, 2u, 1u, 2u}) {
     FailNthHeapAllocation(nth);
     EXPECT_EQ(pool.TakePage(), nullptr) << nth;
     FailNthHeapAllocation(0);
+    EXPECT_EQ(HeapBytesInUse(), bytesBefore) << nth;
   }
   EXPECT_EQ(pool.ReadUsage().blocks, before.blocks);
+  void* page = pool.TakePage();  // and the pool still works
+  ASSERT_NE(page, nullptr);
+  pool.ReturnPage(page);
   for (void* page : drained)
     pool.ReturnPage(page);
 }

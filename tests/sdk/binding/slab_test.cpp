@@ -37,6 +37,39 @@ TEST(SlabTest, SlotsOfEveryClassAreDistinctAlignedAndDisjoint) {
   }
 }
 
+// The records of a small tree (string records, container headers, enum records) fit in the slab's own
+// bytes; the pool is asked only when a class outgrows its first page, and that page is laid out right.
+TEST(SlabTest, SmallTreeTakesNoPageFromThePool) {
+  struct Case {
+    std::size_t size;
+    std::size_t count;
+  };
+  const Case cases[] = {{40, 30}, {24, 20}, {16, 10}};
+  Slab slab;
+  std::vector<std::pair<void*, std::size_t>> slots;
+  for (const Case& c : cases)
+    for (std::size_t i = 0; i < c.count; ++i)
+      slots.emplace_back(slab.Allocate(c.size), c.size);
+  EXPECT_EQ(slab.PagesHeld(), 0u);
+  // Until the first page of the 40-byte class is full: then one pool page, whose slots work as well.
+  std::size_t more = 0;
+  while (slab.PagesHeld() == 0 && more < 100) {
+    slots.emplace_back(slab.Allocate(40), 40);
+    ++more;
+  }
+  EXPECT_EQ(slab.PagesHeld(), 1u);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    ASSERT_NE(slots[i].first, nullptr);
+    std::memset(slots[i].first, static_cast<int>(i), slots[i].second);
+  }
+  for (std::size_t i = 0; i < slots.size(); ++i)
+    for (std::size_t b = 0; b < slots[i].second; ++b)
+      ASSERT_EQ(static_cast<unsigned char*>(slots[i].first)[b], static_cast<unsigned char>(i)) << "overlap";
+  for (auto [slot, size] : slots)
+    slab.Release(slot, size);
+  EXPECT_EQ(slab.PagesHeld(), 0u);
+}
+
 TEST(SlabTest, PagesGoBackToThePoolAndBlocksToTheSystem) {
   const PagePool::Usage before = PagePool::Instance().ReadUsage();
   const std::uint64_t bytesBefore = HeapBytesInUse();

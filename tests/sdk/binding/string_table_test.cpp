@@ -29,7 +29,7 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
   for (int i = 0; i < 1000; ++i)
     records.push_back(table.Intern("name-" + std::to_string(i) + "-long-enough-for-the-heap"));
   EXPECT_EQ(table.Size(), 1000u);
-  EXPECT_GE(table.BucketCount(), table.Size());
+  EXPECT_GE(table.SlotCount(), 2 * table.Size());
   for (int i = 0; i < 1000; ++i) {
     StringRecord* again = table.Intern("name-" + std::to_string(i) + "-long-enough-for-the-heap");
     EXPECT_EQ(again, records[static_cast<std::size_t>(i)]);
@@ -45,6 +45,10 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
 TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
   Slab slab;
   StringTable table(slab);
+  // Enough other texts first for the table to use its cache.
+  std::vector<StringRecord*> others;
+  for (int i = 0; i < 20; ++i)
+    others.push_back(table.Intern("other " + std::to_string(i)));
   const std::string texts[] = {"axc", "ayc", "azc", "a long text kept on the heap, number one",
                                "a long text kept on the heap, number two"};
   std::vector<StringRecord*> records;
@@ -53,17 +57,72 @@ TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
       records.push_back(table.Intern(text));
   for (std::size_t i = 0; i < records.size(); ++i)
     ASSERT_EQ(records[i]->View(), texts[i % std::size(texts)]);
-  EXPECT_EQ(table.Size(), std::size(texts));
+  EXPECT_EQ(table.Size(), others.size() + std::size(texts));
   for (StringRecord* record : records)
     table.Release(record);
-  EXPECT_EQ(table.Size(), 0u);
+  EXPECT_EQ(table.Size(), others.size());
   for (const std::string& text : texts) {
     StringRecord* again = table.Intern(text);
     EXPECT_EQ(again->View(), text);
     EXPECT_EQ(again->references, 1u);
     table.Release(again);
   }
+  EXPECT_EQ(table.Size(), others.size());
+  for (StringRecord* record : others)
+    table.Release(record);
   EXPECT_EQ(table.Size(), 0u);
+}
+
+// Erasing a record moves the ones probed past it; every record left must stay findable, in whatever
+// order the others go.
+TEST(StringTableTest, ReleasingInAnyOrderKeepsTheOthersFindable) {
+  constexpr std::size_t kTexts = 300;
+  const auto forward = [](std::size_t i) { return i; };
+  const auto backward = [](std::size_t i) { return kTexts - 1 - i; };
+  const auto strided = [](std::size_t i) { return i * 7 % kTexts; };  // 7 and 300 are coprime
+  for (std::size_t (*order)(std::size_t) : {+forward, +backward, +strided}) {
+    Slab slab;
+    StringTable table(slab);
+    std::vector<StringRecord*> records;
+    for (std::size_t i = 0; i < kTexts; ++i)
+      records.push_back(table.Intern("t" + std::to_string(i)));
+    for (std::size_t step = 0; step < kTexts; ++step) {
+      const std::size_t gone = order(step);
+      table.Release(records[gone]);
+      records[gone] = nullptr;
+      if (step % 25 != 0) continue;
+      for (std::size_t i = 0; i < kTexts; ++i) {
+        if (records[i] == nullptr) continue;
+        StringRecord* again = table.Intern("t" + std::to_string(i));
+        ASSERT_EQ(again, records[i]) << "t" << i << " lost after " << step + 1 << " releases";
+        table.Release(again);
+      }
+    }
+    EXPECT_EQ(table.Size(), 0u);
+  }
+}
+
+// A table dropped with its records still held frees the texts that live on the heap, whether it holds
+// only those, only inline ones, both, or ones released in between.
+TEST(StringTableTest, DroppedTableFreesTheTextsItStillHolds) {
+  const std::string longText = "a text too long for the string's own buffer, number ";
+  for (int longCount : {0, 1, 40}) {
+    for (int shortCount : {0, 3, 40}) {
+      const std::uint64_t bytesBefore = HeapBytesInUse();
+      {
+        Slab slab;
+        StringTable table(slab);
+        std::vector<StringRecord*> held;
+        for (int i = 0; i < longCount; ++i)
+          held.push_back(table.Intern(longText + std::to_string(i)));
+        for (int i = 0; i < shortCount; ++i)
+          held.push_back(table.Intern("s" + std::to_string(i)));
+        for (std::size_t i = 0; i < held.size(); i += 3)
+          table.Release(held[i]);
+      }
+      EXPECT_EQ(HeapBytesInUse(), bytesBefore) << longCount << " long, " << shortCount << " short";
+    }
+  }
 }
 
 TEST(StringTableTest, InterningARecordOfAnotherTableCopiesIt) {
