@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <utility>
 
 #include "sdk/binding/native_converters.h"
 #include "sdk/endpoints/endpoint_builder.h"
@@ -21,7 +22,7 @@ void RegisterLoadoutsEndpoints(TypeRegistry& registry, std::span<const std::stri
       .AddPathArgument("inventoryType", "");
   RegisterEndpoint(
       registry, tags, kHttpMethodPost, kItemsRoute,
-      MakeHandler([&client](std::uint32_t id, Items items) { return client.SetItems(id, items); }))
+      MakeHandler([&client](std::uint32_t id, Items items) { return client.SetItems(id, std::move(items)); }))
       .AddPathArgument("id", "")
       .AddBodyArgument("items", "");
   RegisterEndpoint(registry, tags, kHttpMethodDelete, kItemsRoute,

@@ -121,8 +121,8 @@ MaybeType<BindingProperty> LoadoutsServiceClient::GetItems(std::uint32_t id,
   return std::move(found->second);
 }
 
-MaybeType<BindingProperty> LoadoutsServiceClient::SetItems(
-    std::uint32_t id, const std::map<std::string, BindingProperty>& items) {
+MaybeType<BindingProperty> LoadoutsServiceClient::SetItems(std::uint32_t id,
+                                                           std::map<std::string, BindingProperty> items) {
   if (MaybeType<> enabled = CheckEnabled(true); enabled.HasFailure()) return enabled.TakeFailure();
   std::vector<std::string> types;
   types.reserve(items.size());
@@ -132,7 +132,7 @@ MaybeType<BindingProperty> LoadoutsServiceClient::SetItems(
   if (tokens.HasFailure()) return tokens.TakeFailure();
   Api::CreateOrUpdateItemsRequest request;
   request.id = id;
-  request.items = items;
+  request.items = std::move(items);  // published from the request below: one copy of each value fewer
   request.inventoryJWTs = tokens.TakeValue();
   MaybeType<std::string> body = EncodeBody(request, kSerializingJwtsFailed);
   if (body.HasFailure()) return body.TakeFailure();
@@ -142,7 +142,7 @@ MaybeType<BindingProperty> LoadoutsServiceClient::SetItems(
   if (ResponseFailed(response)) return Logged(Failed(kSetItemsFailed, response.body));
   // A value that cannot be sent as an event is not published; the items are stored all the same.
   for (const std::string& type : types)
-    (void)module_.PublishResource(ItemResourcePath(id, type), items.at(type));
+    (void)module_.PublishResource(ItemResourcePath(id, type), request.items.at(type));
   if (stored_) stored_(id);
   return BindingProperty();
 }

@@ -88,7 +88,7 @@ class LoadoutsServiceClient {
   // Stores the items per inventory type, publishes each type's item resource and, during champion select,
   // runs the stored hook. Answers the empty value.
   [[nodiscard]] MaybeType<BindingProperty> SetItems(std::uint32_t id,
-                                                    const std::map<std::string, BindingProperty>& items);
+                                                    std::map<std::string, BindingProperty> items);
   // Deletes loadout id's items of one inventory type and publishes the resource's deletion.
   [[nodiscard]] MaybeType<BindingProperty> DeleteItems(std::uint32_t id, const std::string& inventoryType);
 
