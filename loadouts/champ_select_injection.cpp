@@ -41,12 +41,10 @@ MaybeType<BindingProperty> ChampSelectInjection::SendSignedItemsToGame(std::uint
 
   const ExternalResponse response = client_.Send(
       kHttpMethodPost, SignedItemsUrl(state_.loadoutsServiceUrl, state_.puuid), body.TakeValue());
-  if (ResponseFailed(response))
-    return Failure(kStatusFailed,
-                   FormatString(kSignedLoadoutFailed, response.body));  // the caller reports it
+  if (ResponseFailed(response)) return Failed(kSignedLoadoutFailed, response.body);  // the caller reports it
   std::vector<std::string> signedItems;
   if (!client_.DecodeAnswer(response.body, signedItems))
-    return Logged(Failure(kStatusFailed, FormatString(kItemsNotDecodable, response.body)));
+    return Logged(Failed(kItemsNotDecodable, response.body));
 
   for (const std::string& signedItem : signedItems) {
     BindingProperty payload;
@@ -54,9 +52,7 @@ MaybeType<BindingProperty> ChampSelectInjection::SendSignedItemsToGame(std::uint
     payload.Field("signedJWT").SetString(signedItem);
     MaybeType<BindingProperty> answer = module_.CallServiceProxyAndWait<BindingProperty, BindingProperty>(
         kTeamBuilderService, kTeamBuilderMethod, payload);
-    if (answer.HasFailure())
-      return Logged(
-          Failure(kStatusFailed, FormatString(kGameCustomizationFailed, answer.GetFailure().Message())));
+    if (answer.HasFailure()) return Logged(Failed(kGameCustomizationFailed, answer.GetFailure().Message()));
   }
   return BindingProperty();
 }
@@ -73,8 +69,7 @@ MaybeType<BindingProperty> ChampSelectInjection::SetGameCustomization(std::uint3
                    SetGameCustomizationUrl(state_.loadoutsServiceUrl, state_.serviceLocation, state_.puuid,
                                            state_.accountId),
                    body.TakeValue());
-  if (ResponseFailed(response))
-    return Logged(Failure(kStatusFailed, FormatString(kSetGameCustomizationFailed, response.message)));
+  if (ResponseFailed(response)) return Logged(Failed(kSetGameCustomizationFailed, response.message));
   return BindingProperty();
 }
 

@@ -12,13 +12,9 @@
 
 namespace Quarn::Client::Loadouts {
 
-namespace {
-
 Failure Failed(const char* templ, std::string_view text) {
   return Failure(kStatusFailed, FormatString(templ, text));
 }
-
-}  // namespace
 
 bool ResponseFailed(const ExternalResponse& response) {
   return !response.message.empty() || response.result != 0 || response.status < 200 ||
@@ -71,8 +67,7 @@ MaybeType<std::vector<std::string>> LoadoutsServiceClient::FetchSignedInventorie
     const std::vector<std::string>& types) {
   MaybeType<std::map<std::string, std::string>> answer =
       module_.SendRequest<std::map<std::string, std::string>>(kHttpMethodGet, kSignedInventoryPath, types);
-  if (answer.HasFailure())
-    return Failure(kStatusFailed, FormatString(kSignedInventoryUnavailable, answer.GetFailure().Message()));
+  if (answer.HasFailure()) return Failed(kSignedInventoryUnavailable, answer.GetFailure().Message());
   std::vector<std::string> tokens;
   tokens.reserve(answer.Value().size());
   for (auto& [type, token] : answer.Value())

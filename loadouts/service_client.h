@@ -60,6 +60,9 @@ inline constexpr const char* kBodyLineSeparator = "\r\n";
 // 200 to 299, or a record the bridge could not read.
 [[nodiscard]] bool ResponseFailed(const ExternalResponse& response);
 
+// The 500 failure whose message is templ with text in place of its one placeholder.
+[[nodiscard]] Failure Failed(const char* templ, std::string_view text);
+
 // Writes failure's message to the log at error level and hands the failure back.
 [[nodiscard]] Failure Logged(Failure failure);
 
