@@ -37,6 +37,11 @@ bool IsConnectionNote(const std::string& name) {
   return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
 }
 
+std::string ServerUrl(const std::string& host, int port) {
+  const bool ipv6 = host.find(':') != std::string::npos;
+  return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 std::string PathWithoutQuery(const std::string& target) {
   return target.substr(0, target.find('?'));
 }
@@ -64,8 +69,6 @@ struct FrontDoor::Impl {
         events(givenEvents),
         admin(givenAdmin),
         log(givenLog) {
-    openApi =
-        BuildOpenApi(plugin.Description(), "gox-host: " + plugin.ShortName(), plugin.VersionText()).Text();
     const int threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
     // Answers go out as headers and body in separate writes; without this, Nagle's algorithm holds the
@@ -214,6 +217,10 @@ std::optional<std::string> FrontDoor::Bind() {
   if (port <= 0)
     return "could not listen on " + impl_->options.host + ":" + std::to_string(impl_->options.port);
   impl_->port = port;
+  // The document names the URL clients reach, which is known only once the port is bound.
+  impl_->openApi = BuildOpenApi(impl_->plugin.Description(), "gox-host: " + impl_->plugin.ShortName(),
+                                impl_->plugin.VersionText(), ServerUrl(impl_->options.host, port))
+                       .Text();
   return std::nullopt;
 }
 
