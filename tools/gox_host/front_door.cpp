@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tools/gox_host/console_files.h"
 #include "tools/gox_host/openapi.h"
 
 namespace GoxHostApp {
@@ -55,6 +56,7 @@ struct FrontDoor::Impl {
   AdminApi* admin;
   HostLog& log;
   httplib::Server server;
+  ConsoleFiles console;
   std::string openApi;
   std::atomic<bool> stopping = false;
   std::atomic<bool> serving = false;
@@ -68,7 +70,8 @@ struct FrontDoor::Impl {
         plugin(givenPlugin),
         events(givenEvents),
         admin(givenAdmin),
-        log(givenLog) {
+        log(givenLog),
+        console(options.consoleFolder) {
     const int threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
     // Answers go out as headers and body in separate writes; without this, Nagle's algorithm holds the
@@ -110,6 +113,9 @@ struct FrontDoor::Impl {
   void Dispatch(const httplib::Request& request, httplib::Response& response) {
     const bool isGet = request.method == "GET" || request.method == "HEAD";
     if (isGet && request.path == kOpenApiPath) return Send(JsonAnswer(openApi), response);
+    if (isGet)
+      if (std::optional<ConsoleFile> file = console.Find(request.path))
+        return Send(HttpAnswer{200, std::move(file->contentType), std::move(file->bytes), {}}, response);
     if (isGet && request.path == kEventsPath) return StreamEvents(response);
     if (admin != nullptr && request.path.starts_with(kAdminPrefix)) {
       const AdminRequest adminRequest{request.method, request.path, request.body, request.remote_addr};
