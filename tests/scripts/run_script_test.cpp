@@ -5,6 +5,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +49,15 @@ TEST(RunScriptTest, StartsBothPrintsWorkingCurlLinesAndStopsOnCtrlC) {
   ASSERT_NE(printed.find(kReadyLine), std::string::npos) << printed << run.ErrorOutput();
   ASSERT_EQ(curls.size(), 7u) << printed;
   ASSERT_NE(curls[0].find("/events"), std::string::npos) << curls[0];
+  ASSERT_TRUE(hostUrl.starts_with("http://127.0.0.1:")) << printed;
+  // The README's "Try it" table shows the same lines, on the default port.
+  std::ifstream readmeFile(std::string(GOX_SOURCE_DIR) + "/README.md");
+  const std::string readme((std::istreambuf_iterator<char>(readmeFile)), std::istreambuf_iterator<char>());
+  for (std::string line : curls) {
+    for (std::size_t at = line.find(hostUrl); at != std::string::npos; at = line.find(hostUrl))
+      line.replace(at, hostUrl.size(), "http://127.0.0.1:8090");
+    EXPECT_NE(readme.find("| `" + line + "` |"), std::string::npos) << "not in the README: " << line;
+  }
 
   // The event stream runs beside the other lines.
   ChildProcess events("/bin/bash", {"-c", curls[0]});
