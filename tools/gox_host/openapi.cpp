@@ -359,7 +359,9 @@ void MoveReferences(rapidjson::Value& value, const std::set<std::string>& moved,
     return;
   }
   if (!value.IsObject()) return;
-  for (auto& member : value.GetObject()) {
+  // By index: comparing rapidjson's mutable member iterators is ambiguous under C++20.
+  for (rapidjson::SizeType i = 0; i < value.MemberCount(); ++i) {
+    auto& member = *(value.MemberBegin() + static_cast<std::ptrdiff_t>(i));
     if (member.name == "$ref" && member.value.IsString()) {
       const std::string_view target(member.value.GetString(), member.value.GetStringLength());
       const std::string_view prefix = kSchemasPrefix;
