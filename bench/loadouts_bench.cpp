@@ -4,10 +4,10 @@
 // Baseline, per endpoint: a floor plugin in the same kind of host with the same route and arguments whose
 // handler does only the SDK work the call cannot avoid: encoding the remote request's body and decoding
 // (and converting) the remote answer, besides the framework's own matching, binding and answer writing.
-// The ratio endpoint / floor is the plugin's cost over that unavoidable work; goal: at most 2.0 each.
-// A second ratio adds to the floor the host exchanges each endpoint makes (signed-token requests, remote
-// requests, publications, service-proxy calls), each timed alone, so that what remains is the plugin's
-// own work.
+// The goal line per endpoint adds to the floor the host exchanges that endpoint makes (signed-token
+// requests, remote requests, publications, service-proxy calls), each timed alone, so that the ratio
+// endpoint / (floor + exchanges) is the plugin's share of a call; goal: at most 1.1 each. The ratio
+// endpoint / floor is printed as information: it also holds the test host's side of those exchanges.
 // Each endpoint row also reports the module's heap allocations per call (its own counters).
 
 #include <benchmark/benchmark.h>
@@ -290,8 +290,7 @@ void PrintRatio(const CpuTimeReporter& reporter, const char* name) {
   const double ours = reporter.Time(std::string("Endpoint/") + name);
   const double floor = reporter.Time(std::string("Floor/") + name);
   if (ours == 0.0 || floor == 0.0) return;
-  const double ratio = ours / floor;
-  std::printf("  %-40s %7.3f  (goal 2.00: %s)\n", name, ratio, ratio <= 2.0 ? "met" : "missed");
+  std::printf("  %-40s %7.3f\n", name, ours / floor);
 }
 
 // The endpoint against its floor plus the host exchanges it makes: what is left is the plugin's own work.
@@ -302,7 +301,8 @@ void PrintOwnShare(const CpuTimeReporter& reporter, const Exchanges& exchanges) 
   for (const char* kind : exchanges.kinds)
     baseline += reporter.Time(std::string("Exchange/") + kind) - none;
   if (ours == 0.0 || baseline <= 0.0) return;
-  std::printf("  %-40s %7.3f\n", exchanges.endpoint, ours / baseline);
+  const double share = ours / baseline;
+  std::printf("  %-40s %7.3f  (goal 1.10: %s)\n", exchanges.endpoint, share, share <= 1.1 ? "met" : "missed");
 }
 
 }  // namespace
@@ -331,7 +331,8 @@ int main(int argc, char** argv) {
   }
   CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nEndpoint / floor (the SDK work the call cannot avoid)\n");
+  std::printf(
+      "\nEndpoint / floor (information: the SDK work the call cannot avoid, and the host's exchanges)\n");
   for (const EndpointCall& call : kCalls)
     PrintRatio(reporter, call.name);
   std::printf("\nEndpoint / (floor + the host exchanges it makes alone): the plugin's own share\n");

@@ -93,6 +93,13 @@ std::uint64_t HeapBytesInUse() noexcept {
   return Remaining(gBytesAllocated.load(), freed);
 }
 
+void RestartMemoryPeak() noexcept {
+  const std::uint64_t freed = gBytesFreed.load();
+  const std::uint64_t frees = gFreeCount.load();
+  gPeakBytesInUse.store(Remaining(gBytesAllocated.load(), freed));
+  gAllocationsAtPeak.store(Remaining(gAllocationCount.load(), frees));
+}
+
 void* HeapAllocate(std::size_t size) noexcept {
   if (InjectedFailure()) return nullptr;
   void* block = std::malloc(size == 0 ? 1 : size);

@@ -37,6 +37,11 @@ struct MemoryStats {
 // Bytes in use right now: total allocated minus total freed.
 [[nodiscard]] std::uint64_t HeapBytesInUse() noexcept;
 
+// Starts a new peak window: the peak becomes the bytes in use now and the live allocations at it the
+// allocations live now, so that a later ReadMemoryStats shows the highest use since this call. For
+// measurements; the four running totals are untouched.
+void RestartMemoryPeak() noexcept;
+
 // Allocates size bytes (at least one) with the alignment of malloc. Null when the heap refuses.
 [[nodiscard]] void* HeapAllocate(std::size_t size) noexcept;
 

@@ -75,6 +75,29 @@ TEST(ModuleHeapTest, PeakFollowsBytesInUseAndLiveAllocations) {
   EXPECT_EQ(stats.reserved[1], 0u);
 }
 
+// A restarted peak must forget an earlier, higher use and then follow the new window's highest point,
+// not its end.
+TEST(ModuleHeapTest, RestartedPeakShowsTheHighestUseSinceTheRestart) {
+  void* earlier = HeapAllocate(1u << 20);
+  ASSERT_NE(earlier, nullptr);
+  HeapFree(earlier);
+  RestartMemoryPeak();
+  const std::uint64_t base = HeapBytesInUse();
+  EXPECT_EQ(ReadMemoryStats().peakBytesInUse, base);
+  void* first = HeapAllocate(4000);
+  void* second = HeapAllocate(8000);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  const std::uint64_t top = HeapBytesInUse();
+  const std::uint64_t liveAtTop = ReadMemoryStats().allocationCount - ReadMemoryStats().freeCount;
+  HeapFree(second);
+  HeapFree(first);
+  const MemoryStats stats = ReadMemoryStats();
+  EXPECT_EQ(stats.peakBytesInUse, top);
+  EXPECT_EQ(stats.allocationsAtPeak, liveAtTop);
+  EXPECT_LT(stats.peakBytesInUse, base + (1u << 20));
+}
+
 // Allocations and frees on other threads land between one allocation's reads of the counters; the bytes
 // in use they compute must never wrap below zero into a huge peak.
 TEST(ModuleHeapTest, PeakStaysSaneUnderConcurrentTraffic) {
