@@ -211,6 +211,8 @@ rapidjson::Value Operation(const GoxHost::EndpointInfo& endpoint, Allocator& all
     operation.AddMember("summary", Text(endpoint.description, allocator), allocator);
   if (!endpoint.help.empty()) operation.AddMember("description", Text(endpoint.help, allocator), allocator);
   rapidjson::Value tags(rapidjson::kArrayType);
+  // The module's short name first, so that a document of several modules groups by module.
+  if (!endpoint.module.empty()) tags.PushBack(Text(endpoint.module, allocator), allocator);
   for (const std::string& tag : endpoint.tags)
     tags.PushBack(Text(tag, allocator), allocator);
   operation.AddMember("tags", tags, allocator);

@@ -76,7 +76,7 @@ class FrontDoorTest : public ::testing::Test {
     HostServerOptions options;
     options.fixturesPath = std::move(fixturesPath);
     options.servicesUrl = std::move(servicesUrl);
-    options.modulePath = GOX_HOST_TEST_MODULE_PATH;
+    options.modulePaths = {GOX_HOST_TEST_MODULE_PATH};
     options.admin = admin;
     options.frontDoor.port = 0;
     options.frontDoor.bodyLimit = kBodyLimit;
