@@ -14,7 +14,7 @@ std::variant<ServicesOptions, HelpWanted, std::string> ParseArguments(
     const std::string& flag = arguments[i];
     if (flag == "--help" || flag == "-h") return HelpWanted{};
     if (flag != "--listen" && flag != "--db" && flag != "--fixtures" && flag != "--threads")
-      return "unknown argument " + flag;
+      return (flag.starts_with("-") ? "unknown option " : "unknown argument ") + flag;
     if (i + 1 >= arguments.size()) return flag + " needs a value";
     const std::string& value = arguments[++i];
     bool ok = !value.empty();
