@@ -54,7 +54,9 @@ struct HostApiEntries {
     if (api == nullptr) return;
     const auto* binding = reinterpret_cast<const HostCore::ApiBinding*>(api);
     HostCore* core = binding->core;
-    HostCore::Module& module = *binding->module;
+    // A closed table (null module) still takes log lines; the entries that use the module are only
+    // reached while it is open.
+    HostCore::Module* module = binding->module;
     try {
       if (core->CheckOpen(module, entry)) body(*core, module);
     } catch (const std::exception& error) {
@@ -66,43 +68,43 @@ struct HostApiEntries {
 
   static void Request(const HostApi* api, PluginResponse* response, const PluginRequest* request) {
     Guard(api, "request",
-          [&](HostCore& core, HostCore::Module& module) { core.HandleRequest(module, response, request); });
+          [&](HostCore& core, HostCore::Module* module) { core.HandleRequest(*module, response, request); });
   }
   static void ExternalRequest(const HostApi* api, PluginExternalResponse* response,
                               const PluginExternalRequest* request) {
     Guard(api, "externalRequest",
-          [&](HostCore& core, HostCore::Module&) { core.HandleExternalRequest(response, request); });
+          [&](HostCore& core, HostCore::Module*) { core.HandleExternalRequest(response, request); });
   }
   static void SendEvent(const HostApi* api, const PluginEventRecord* event) {
-    Guard(api, "sendEvent", [&](HostCore& core, HostCore::Module&) { core.HandleSendEvent(event); });
+    Guard(api, "sendEvent", [&](HostCore& core, HostCore::Module*) { core.HandleSendEvent(event); });
   }
   static void RegisterEvent(const HostApi* api, const char* name, uint32_t hostHandle,
                             PluginEventCallback callback, void* context, uint32_t flag) {
-    Guard(api, "registerEvent", [&](HostCore& core, HostCore::Module& module) {
-      core.HandleRegisterEvent(module, name, hostHandle, callback, context, flag);
+    Guard(api, "registerEvent", [&](HostCore& core, HostCore::Module* module) {
+      core.HandleRegisterEvent(*module, name, hostHandle, callback, context, flag);
     });
   }
   static void UnregisterEvent(const HostApi* api, const char* name, uint32_t hostHandle) {
-    Guard(api, "unregisterEvent", [&](HostCore& core, HostCore::Module& module) {
-      core.HandleUnregisterEvent(module, name, hostHandle);
+    Guard(api, "unregisterEvent", [&](HostCore& core, HostCore::Module* module) {
+      core.HandleUnregisterEvent(*module, name, hostHandle);
     });
   }
   static void Reserved5(const HostApi* api, uint32_t a, uint32_t b, uint32_t c, double d, uint32_t e) {
-    Guard(api, "reserved5", [&](HostCore& core, HostCore::Module&) {
+    Guard(api, "reserved5", [&](HostCore& core, HostCore::Module*) {
       core.Record("reserved5", Format("%" PRIu32 " %" PRIu32 " %" PRIu32 " %g %" PRIu32, a, b, c, d, e));
     });
   }
   static void Yield(const HostApi* api) {
-    Guard(api, "yield", [&](HostCore& core, HostCore::Module&) { core.HandleYield(); });
+    Guard(api, "yield", [&](HostCore& core, HostCore::Module*) { core.HandleYield(); });
   }
   static void BeginWait(const HostApi* api, const char* label, uint32_t flag) {
-    Guard(api, "beginWait", [&](HostCore& core, HostCore::Module&) { core.HandleBeginWait(label, flag); });
+    Guard(api, "beginWait", [&](HostCore& core, HostCore::Module*) { core.HandleBeginWait(label, flag); });
   }
   static void EndWait(const HostApi* api) {
-    Guard(api, "endWait", [&](HostCore& core, HostCore::Module&) { core.HandleEndWait(); });
+    Guard(api, "endWait", [&](HostCore& core, HostCore::Module*) { core.HandleEndWait(); });
   }
   static void Log(const HostApi* api, int32_t level, const char* message) {
-    Guard(api, "log", [&](HostCore& core, HostCore::Module&) { core.HandleLog(level, message); });
+    Guard(api, "log", [&](HostCore& core, HostCore::Module*) { core.HandleLog(level, message); });
   }
 };
 
@@ -159,8 +161,9 @@ LoadStatus HostCore::Load(PluginLoadEntry entry) {
 
 std::unique_ptr<HostCore::Module> HostCore::NewModule() {
   auto module = std::make_unique<Module>();
-  module->binding = ApiBinding{kHostApiTable, this, module.get()};
-  module->context = HostContext{&module->binding.table, nextHostHandle_};
+  bindings_.push_back(std::make_unique<ApiBinding>(ApiBinding{kHostApiTable, this, module.get()}));
+  module->binding = bindings_.back().get();
+  module->context = HostContext{&module->binding->table, nextHostHandle_};
   return module;
 }
 
@@ -300,6 +303,7 @@ void HostCore::StopModule(Module& module) {
     --depth_;
   }
   module.apiOpen = false;
+  module.binding->module = nullptr;
   const std::uint32_t handle = module.context.hostHandle;
   for (const std::string& name : events_.RegisteredNames(handle))
     Problem(Format(kLeftRegistered, name.c_str()));
@@ -420,8 +424,8 @@ void HostCore::ApplyResourceEvent(const JsonValue& payload) {
 
 // ---- HostApi entries ----
 
-bool HostCore::CheckOpen(const Module& module, std::string_view entry) {
-  if (module.apiOpen) return true;
+bool HostCore::CheckOpen(const Module* module, std::string_view entry) {
+  if (module != nullptr && module->apiOpen) return true;
   Problem(Format(kOutsideLifetime, std::string(entry).c_str()));
   return entry == "log";
 }

@@ -274,7 +274,9 @@ class HostCore : private RecordObserver {
   };
 
   struct Module {
-    ApiBinding binding;
+    // Owned by the HostCore and kept after the module stops, its module pointer then null: a module
+    // that calls HostApi after Shutdown reaches a table that still knows it is closed.
+    ApiBinding* binding = nullptr;
     HostContext context;
     PluginLibrary library;
     Handshake handshake;
@@ -300,7 +302,7 @@ class HostCore : private RecordObserver {
                        const ProviderRequest& parsed);
   void Record(std::string_view entry, std::string summary);
   void Problem(std::string message);
-  bool CheckOpen(const Module& module, std::string_view entry);
+  bool CheckOpen(const Module* module, std::string_view entry);
   void Drain(std::size_t limit);
   void AfterTopLevelCall();
   void ApplyResourceEvent(const JsonValue& payload);
@@ -320,6 +322,7 @@ class HostCore : private RecordObserver {
   HostOptions options_;
   HostContext unloadedContext_;  // Context() with nothing loaded
   std::vector<std::unique_ptr<Module>> modules_;
+  std::vector<std::unique_ptr<ApiBinding>> bindings_;
   std::uint32_t nextHostHandle_;
   Handshake handshake_;
   std::string loadError_;
