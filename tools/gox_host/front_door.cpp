@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tools/gox_host/console_files.h"
 #include "tools/gox_host/openapi.h"
 
 namespace GoxHostApp {
@@ -37,6 +38,11 @@ bool IsConnectionNote(const std::string& name) {
   return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
 }
 
+std::string ServerUrl(const std::string& host, int port) {
+  const bool ipv6 = host.find(':') != std::string::npos;
+  return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 std::string PathWithoutQuery(const std::string& target) {
   return target.substr(0, target.find('?'));
 }
@@ -50,6 +56,7 @@ struct FrontDoor::Impl {
   AdminApi* admin;
   HostLog& log;
   httplib::Server server;
+  ConsoleFiles console;
   std::string openApi;
   std::atomic<bool> stopping = false;
   std::atomic<bool> serving = false;
@@ -63,9 +70,8 @@ struct FrontDoor::Impl {
         plugin(givenPlugin),
         events(givenEvents),
         admin(givenAdmin),
-        log(givenLog) {
-    openApi =
-        BuildOpenApi(plugin.Description(), "gox-host: " + plugin.ShortName(), plugin.VersionText()).Text();
+        log(givenLog),
+        console(options.consoleFolder) {
     const int threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
     // Answers go out as headers and body in separate writes; without this, Nagle's algorithm holds the
@@ -107,6 +113,9 @@ struct FrontDoor::Impl {
   void Dispatch(const httplib::Request& request, httplib::Response& response) {
     const bool isGet = request.method == "GET" || request.method == "HEAD";
     if (isGet && request.path == kOpenApiPath) return Send(JsonAnswer(openApi), response);
+    if (isGet)
+      if (std::optional<ConsoleFile> file = console.Find(request.path))
+        return Send(HttpAnswer{200, std::move(file->contentType), std::move(file->bytes), {}}, response);
     if (isGet && request.path == kEventsPath) return StreamEvents(response);
     if (admin != nullptr && request.path.starts_with(kAdminPrefix)) {
       const AdminRequest adminRequest{request.method, request.path, request.body, request.remote_addr};
@@ -214,6 +223,10 @@ std::optional<std::string> FrontDoor::Bind() {
   if (port <= 0)
     return "could not listen on " + impl_->options.host + ":" + std::to_string(impl_->options.port);
   impl_->port = port;
+  // The document names the URL clients reach, which is known only once the port is bound.
+  impl_->openApi = BuildOpenApi(impl_->plugin.Description(), "gox-host: " + impl_->plugin.ShortName(),
+                                impl_->plugin.VersionText(), ServerUrl(impl_->options.host, port))
+                       .Text();
   return std::nullopt;
 }
 

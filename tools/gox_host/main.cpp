@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/common/stop_signals.h"
+#include "tools/gox_host/console_files.h"
 #include "tools/gox_host/host_server.h"
 
 namespace {
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
   GoxHostApp::HostServerOptions options = std::get<GoxHostApp::HostServerOptions>(std::move(parsed));
   if (options.modulePaths.empty())
     options.modulePaths = GoxHostApp::DefaultModulePaths(ExecutablePath(argv[0]));
+  if (options.frontDoor.consoleFolder.empty())
+    options.frontDoor.consoleFolder = GoxHostApp::DefaultConsoleFolder(ExecutablePath(argv[0]));
 
   GoxTools::BlockStopSignals();
   curl_global_init(CURL_GLOBAL_DEFAULT);
