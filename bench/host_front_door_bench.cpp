@@ -48,7 +48,7 @@ void CallDirectly(benchmark::State& state, const std::string& path, const char* 
 void CallThroughFrontDoor(benchmark::State& state, const std::string& path) {
   GoxHostApp::HostLog log;
   GoxHostApp::HostServerOptions options;
-  options.modulePath = GOX_HOST_TEST_MODULE_PATH;
+  options.modulePaths = {GOX_HOST_TEST_MODULE_PATH};
   options.frontDoor.port = 0;
   GoxHostApp::HostServer server(options, log);
   if (server.Start()) {

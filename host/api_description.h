@@ -47,6 +47,8 @@ struct EndpointInfo {
   std::uint8_t flag = 0;
   std::vector<std::vector<std::string>> textLists;
   std::string customMethod;
+  // The short name of the module whose description holds the endpoint (set by the host core).
+  std::string module;
 };
 
 struct FieldInfo {

@@ -28,6 +28,17 @@ std::vector<std::string> EventRouter::RegisteredNames() const {
   return names;
 }
 
+std::vector<std::string> EventRouter::RegisteredNames(std::uint32_t hostHandle) const {
+  std::vector<std::string> names;
+  for (const auto& [key, listener] : listeners_)
+    if (key.second == hostHandle) names.push_back(key.first);
+  return names;
+}
+
+void EventRouter::ClearListeners(std::uint32_t hostHandle) {
+  std::erase_if(listeners_, [&](const auto& entry) { return entry.first.second == hostHandle; });
+}
+
 void EventRouter::Observe(const std::string& name, HostListener listener) {
   observers_.emplace(name, std::move(listener));
 }

@@ -51,8 +51,13 @@ class EventRouter {
   // The names the module listens to, sorted.
   [[nodiscard]] std::vector<std::string> RegisteredNames() const;
 
-  // Forgets every listener of the module (at shutdown, once its code may be gone).
+  // The names listened to under `hostHandle` (one module's), sorted.
+  [[nodiscard]] std::vector<std::string> RegisteredNames(std::uint32_t hostHandle) const;
+
+  // Forgets every listener (at shutdown, once the modules' code may be gone).
   void ClearListeners() { listeners_.clear(); }
+  // Forgets the listeners registered under `hostHandle`: one module's.
+  void ClearListeners(std::uint32_t hostHandle);
 
   // Adds a host-side listener of `name`; host listeners are called before the module's.
   void Observe(const std::string& name, HostListener listener);

@@ -1,10 +1,12 @@
 #include "host/host_core.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <exception>
 #include <utility>
 
+#include "host/endpoint_match.h"
 #include "host/event_name.h"
 #include "host/host_value_codec.h"
 
@@ -29,6 +31,9 @@ constexpr const char* kNotLoaded = "no module is loaded";
 constexpr const char* kThrown = "HostApi.%s: the host threw: %s";
 constexpr const char* kNoTransport = "no transport installed";
 constexpr const char* kBadExternalRequest = "HostApi.externalRequest record has a null %s";
+constexpr const char* kSameRoute = "%s and %s both serve %s %s";
+constexpr const char* kNestedTooDeep =
+    "request %s %s from %s refused: requests between modules nest at most %zu deep (%s)";
 
 const char* const kEventTypeNames[] = {"Create", "Update", "Delete"};
 
@@ -44,16 +49,16 @@ std::string Format(const char* format, Arguments... arguments) {
 // The plain functions of the HostApi table: each recovers its HostCore from the table's address and
 // keeps every exception on the host's side.
 struct HostApiEntries {
-  static HostCore* Core(const HostApi* api) {
-    return api == nullptr ? nullptr : reinterpret_cast<const HostCore::ApiBinding*>(api)->core;
-  }
-
   template <class Body>
   static void Guard(const HostApi* api, const char* entry, Body body) {
-    HostCore* core = Core(api);
-    if (core == nullptr) return;
+    if (api == nullptr) return;
+    const auto* binding = reinterpret_cast<const HostCore::ApiBinding*>(api);
+    HostCore* core = binding->core;
+    // A closed table (null module) still takes log lines; the entries that use the module are only
+    // reached while it is open.
+    HostCore::Module* module = binding->module;
     try {
-      if (core->CheckOpen(entry)) body(*core);
+      if (core->CheckOpen(module, entry)) body(*core, module);
     } catch (const std::exception& error) {
       core->Problem(Format(kThrown, entry, error.what()));
     } catch (...) {
@@ -62,50 +67,61 @@ struct HostApiEntries {
   }
 
   static void Request(const HostApi* api, PluginResponse* response, const PluginRequest* request) {
-    Guard(api, "request", [&](HostCore& core) { core.HandleRequest(response, request); });
+    Guard(api, "request",
+          [&](HostCore& core, HostCore::Module* module) { core.HandleRequest(*module, response, request); });
   }
   static void ExternalRequest(const HostApi* api, PluginExternalResponse* response,
                               const PluginExternalRequest* request) {
-    Guard(api, "externalRequest", [&](HostCore& core) { core.HandleExternalRequest(response, request); });
+    Guard(api, "externalRequest",
+          [&](HostCore& core, HostCore::Module*) { core.HandleExternalRequest(response, request); });
   }
   static void SendEvent(const HostApi* api, const PluginEventRecord* event) {
-    Guard(api, "sendEvent", [&](HostCore& core) { core.HandleSendEvent(event); });
+    Guard(api, "sendEvent", [&](HostCore& core, HostCore::Module*) { core.HandleSendEvent(event); });
   }
   static void RegisterEvent(const HostApi* api, const char* name, uint32_t hostHandle,
                             PluginEventCallback callback, void* context, uint32_t flag) {
-    Guard(api, "registerEvent",
-          [&](HostCore& core) { core.HandleRegisterEvent(name, hostHandle, callback, context, flag); });
+    Guard(api, "registerEvent", [&](HostCore& core, HostCore::Module* module) {
+      core.HandleRegisterEvent(*module, name, hostHandle, callback, context, flag);
+    });
   }
   static void UnregisterEvent(const HostApi* api, const char* name, uint32_t hostHandle) {
-    Guard(api, "unregisterEvent", [&](HostCore& core) { core.HandleUnregisterEvent(name, hostHandle); });
+    Guard(api, "unregisterEvent", [&](HostCore& core, HostCore::Module* module) {
+      core.HandleUnregisterEvent(*module, name, hostHandle);
+    });
   }
   static void Reserved5(const HostApi* api, uint32_t a, uint32_t b, uint32_t c, double d, uint32_t e) {
-    Guard(api, "reserved5", [&](HostCore& core) {
+    Guard(api, "reserved5", [&](HostCore& core, HostCore::Module*) {
       core.Record("reserved5", Format("%" PRIu32 " %" PRIu32 " %" PRIu32 " %g %" PRIu32, a, b, c, d, e));
     });
   }
   static void Yield(const HostApi* api) {
-    Guard(api, "yield", [&](HostCore& core) { core.HandleYield(); });
+    Guard(api, "yield", [&](HostCore& core, HostCore::Module*) { core.HandleYield(); });
   }
   static void BeginWait(const HostApi* api, const char* label, uint32_t flag) {
-    Guard(api, "beginWait", [&](HostCore& core) { core.HandleBeginWait(label, flag); });
+    Guard(api, "beginWait", [&](HostCore& core, HostCore::Module*) { core.HandleBeginWait(label, flag); });
   }
   static void EndWait(const HostApi* api) {
-    Guard(api, "endWait", [&](HostCore& core) { core.HandleEndWait(); });
+    Guard(api, "endWait", [&](HostCore& core, HostCore::Module*) { core.HandleEndWait(); });
   }
   static void Log(const HostApi* api, int32_t level, const char* message) {
-    Guard(api, "log", [&](HostCore& core) { core.HandleLog(level, message); });
+    Guard(api, "log", [&](HostCore& core, HostCore::Module*) { core.HandleLog(level, message); });
   }
 };
 
+namespace {
+
+constexpr HostApi kHostApiTable{&HostApiEntries::Request,         &HostApiEntries::ExternalRequest,
+                                &HostApiEntries::SendEvent,       &HostApiEntries::RegisterEvent,
+                                &HostApiEntries::UnregisterEvent, &HostApiEntries::Reserved5,
+                                &HostApiEntries::Yield,           &HostApiEntries::BeginWait,
+                                &HostApiEntries::EndWait,         &HostApiEntries::Log};
+
+}  // namespace
+
 HostCore::HostCore(HostOptions options)
     : options_(options),
-      binding_{HostApi{&HostApiEntries::Request, &HostApiEntries::ExternalRequest, &HostApiEntries::SendEvent,
-                       &HostApiEntries::RegisterEvent, &HostApiEntries::UnregisterEvent,
-                       &HostApiEntries::Reserved5, &HostApiEntries::Yield, &HostApiEntries::BeginWait,
-                       &HostApiEntries::EndWait, &HostApiEntries::Log},
-               this},
-      context_{&binding_.table, options.hostHandle},
+      unloadedContext_{&kHostApiTable, options.hostHandle},
+      nextHostHandle_(options.hostHandle),
       pluginThread_(std::this_thread::get_id()),
       serviceProxy_(
           options.hostHandle,
@@ -135,85 +151,186 @@ HostCore::~HostCore() {
 
 LoadStatus HostCore::Load(const std::string& libraryPath) {
   Shutdown();
-  if (!library_.Open(libraryPath, options_.keepModuleMapped)) {
-    loadError_ = library_.Error();
-    return LoadStatus::kNoLibrary;
-  }
-  const LoadStatus status = FinishLoad(library_.Entry());
-  if (status != LoadStatus::kLoaded) library_.Close();
-  return status;
+  return AddModule(libraryPath);
 }
 
 LoadStatus HostCore::Load(PluginLoadEntry entry) {
   Shutdown();
+  return AddModule(entry);
+}
+
+std::unique_ptr<HostCore::Module> HostCore::NewModule() {
+  auto module = std::make_unique<Module>();
+  bindings_.push_back(std::make_unique<ApiBinding>(ApiBinding{kHostApiTable, this, module.get()}));
+  module->binding = bindings_.back().get();
+  module->context = HostContext{&module->binding->table, nextHostHandle_};
+  return module;
+}
+
+LoadStatus HostCore::AddModule(const std::string& libraryPath) {
+  std::unique_ptr<Module> module = NewModule();
+  handshake_ = Handshake{};
+  if (!module->library.Open(libraryPath, options_.keepModuleMapped)) {
+    loadError_ = module->library.Error();
+    return LoadStatus::kNoLibrary;
+  }
+  const PluginLoadEntry entry = module->library.Entry();
+  return FinishLoad(std::move(module), entry);
+}
+
+LoadStatus HostCore::AddModule(PluginLoadEntry entry) {
+  handshake_ = Handshake{};
   if (entry == nullptr) {
     loadError_ = kNotLoaded;
     return LoadStatus::kNoLibrary;
   }
-  return FinishLoad(entry);
+  return FinishLoad(NewModule(), entry);
 }
 
-LoadStatus HostCore::FinishLoad(PluginLoadEntry entry) {
+LoadStatus HostCore::FinishLoad(std::unique_ptr<Module> module, PluginLoadEntry entry) {
   loadError_.clear();
   pluginThread_ = std::this_thread::get_id();
   ++depth_;
   handshake_ = PerformHandshake(entry, options_.version);
   --depth_;
   if (!handshake_.Loaded()) return LoadStatus::kRefused;
-  api_ = handshake_.record.api;
-  plugin_ = handshake_.record.plugin;
-  description_ = ReadApiDescription(handshake_.record.description);
-  for (const std::string& problem : description_.problems)
+  module->handshake = handshake_;
+  module->name = handshake_.record.shortName != nullptr ? handshake_.record.shortName : "";
+  module->description = ReadApiDescription(handshake_.record.description);
+  for (EndpointInfo& endpoint : module->description.endpoints)
+    endpoint.module = module->name;
+  if (std::optional<std::string> conflict = ConflictWith(*module)) {
+    loadError_ = std::move(*conflict);
+    StopModule(*module);
+    return LoadStatus::kConflict;
+  }
+  for (const std::string& problem : module->description.problems)
     Problem(problem);
+  ++nextHostHandle_;
+  modules_.push_back(std::move(module));
+  RebuildDescription();
   return LoadStatus::kLoaded;
 }
 
+std::optional<std::string> HostCore::ConflictWith(const Module& module) const {
+  for (const EndpointInfo& endpoint : module.description.endpoints) {
+    const std::string key = RouteKey(endpoint);
+    for (const auto& other : modules_)
+      for (const EndpointInfo& served : other->description.endpoints)
+        if (RouteKey(served) == key)
+          return Format(kSameRoute, other->name.c_str(), module.name.c_str(),
+                        MethodName(endpoint.method, endpoint.customMethod).c_str(), endpoint.path.c_str());
+  }
+  return std::nullopt;
+}
+
+void HostCore::RebuildDescription() {
+  description_ = ApiDescription{};
+  for (const auto& module : modules_) {
+    const ApiDescription& own = module->description;
+    description_.endpoints.insert(description_.endpoints.end(), own.endpoints.begin(), own.endpoints.end());
+    description_.types.insert(description_.types.end(), own.types.begin(), own.types.end());
+    description_.events.insert(description_.events.end(), own.events.begin(), own.events.end());
+    description_.problems.insert(description_.problems.end(), own.problems.begin(), own.problems.end());
+  }
+}
+
+std::vector<ModuleInfo> HostCore::Modules() const {
+  std::vector<ModuleInfo> modules;
+  for (const auto& module : modules_)
+    modules.push_back(ModuleInfo{
+        module->name,
+        module->context.hostHandle,
+        module->initialized,
+        module->started,
+        {module->handshake.record.major, module->handshake.record.minor, module->handshake.record.patch}});
+  return modules;
+}
+
+const HostContext& HostCore::Context() const {
+  return modules_.empty() ? unloadedContext_ : modules_.front()->context;
+}
+
 bool HostCore::Initialize() {
-  if (!IsLoaded() || api_->Initialize == nullptr) {
+  if (modules_.empty()) {
     Problem(kNotLoaded);
     return false;
   }
-  apiOpen_ = true;
-  ++depth_;
-  // The record lives only for the call, as a host may keep it: a module must copy what it needs.
-  HostContext context = context_;
-  const bool started = api_->Initialize(plugin_, &context) != 0;
-  auto* const bytes = reinterpret_cast<volatile unsigned char*>(&context);
-  for (std::size_t i = 0; i < sizeof context; ++i)
-    bytes[i] = 0xA5;
-  --depth_;
+  bool allStarted = true;
+  for (const auto& module : modules_) {
+    if (module->initialized) continue;
+    const PluginApi* api = module->handshake.record.api;
+    if (api->Initialize == nullptr) {
+      Problem(kNotLoaded);
+      allStarted = false;
+      continue;
+    }
+    module->apiOpen = true;
+    module->initialized = true;
+    ++depth_;
+    // The record lives only for the call, as a host may keep it: a module must copy what it needs.
+    HostContext context = module->context;
+    module->started = api->Initialize(module->handshake.record.plugin, &context) != 0;
+    auto* const bytes = reinterpret_cast<volatile unsigned char*>(&context);
+    for (std::size_t i = 0; i < sizeof context; ++i)
+      bytes[i] = 0xA5;
+    --depth_;
+    allStarted = allStarted && module->started;
+  }
   AfterTopLevelCall();
-  return started;
+  return allStarted;
 }
 
 MemoryStats HostCore::GetMemoryStats() {
   MemoryStats stats{};
-  if (!IsLoaded() || api_->GetMemoryStats == nullptr) {
+  const PluginApi* api = modules_.empty() ? nullptr : modules_.front()->handshake.record.api;
+  if (api == nullptr || api->GetMemoryStats == nullptr) {
     Problem(kNotLoaded);
     return stats;
   }
   ++depth_;
-  api_->GetMemoryStats(plugin_, &stats);
+  api->GetMemoryStats(modules_.front()->handshake.record.plugin, &stats);
   --depth_;
   AfterTopLevelCall();
   return stats;
 }
 
-void HostCore::Shutdown() {
-  if (IsLoaded() && api_->Shutdown != nullptr) {
+void HostCore::StopModule(Module& module) {
+  const PluginApi* api = module.handshake.record.api;
+  if (api != nullptr && api->Shutdown != nullptr) {
     ++depth_;
-    api_->Shutdown(plugin_);
+    api->Shutdown(module.handshake.record.plugin);
     --depth_;
   }
-  apiOpen_ = false;
-  for (const std::string& name : events_.RegisteredNames())
+  module.apiOpen = false;
+  module.binding->module = nullptr;
+  const std::uint32_t handle = module.context.hostHandle;
+  for (const std::string& name : events_.RegisteredNames(handle))
     Problem(Format(kLeftRegistered, name.c_str()));
-  events_.ClearListeners();
-  description_ = ApiDescription{};
+  events_.ClearListeners(handle);
+  module.handshake = Handshake{};
+  module.library.Close();
+}
+
+void HostCore::Shutdown() {
+  while (!modules_.empty()) {
+    StopModule(*modules_.back());
+    modules_.pop_back();
+  }
+  nextHostHandle_ = options_.hostHandle;
   handshake_ = Handshake{};
-  api_ = nullptr;
-  plugin_ = nullptr;
-  library_.Close();
+  RebuildDescription();
+}
+
+bool HostCore::ShutdownModule(std::string_view name) {
+  for (auto it = modules_.begin(); it != modules_.end(); ++it) {
+    if ((*it)->name != name) continue;
+    StopModule(**it);
+    modules_.erase(it);
+    RebuildDescription();
+    return true;
+  }
+  return false;
 }
 
 // ---- Calls ----
@@ -237,7 +354,9 @@ CallResponse HostCore::Call(std::string_view pathTemplate, std::uint32_t method,
 
 void HostCore::AfterTopLevelCall() {
   if (depth_ == 0 && waitDepth_ != 0) Problem(Format(kOpenWaits, waitDepth_));
-  if (depth_ == 0 && apiOpen_) DeliverPendingEvents();
+  const bool anyOpen =
+      std::ranges::any_of(modules_, [](const auto& module) { return module->apiOpen.load(); });
+  if (depth_ == 0 && anyOpen) DeliverPendingEvents();
 }
 
 // ---- Resources and events ----
@@ -305,13 +424,13 @@ void HostCore::ApplyResourceEvent(const JsonValue& payload) {
 
 // ---- HostApi entries ----
 
-bool HostCore::CheckOpen(std::string_view entry) {
-  if (apiOpen_) return true;
+bool HostCore::CheckOpen(const Module* module, std::string_view entry) {
+  if (module != nullptr && module->apiOpen) return true;
   Problem(Format(kOutsideLifetime, std::string(entry).c_str()));
   return entry == "log";
 }
 
-void HostCore::HandleRequest(PluginResponse* response, const PluginRequest* request) {
+void HostCore::HandleRequest(Module& caller, PluginResponse* response, const PluginRequest* request) {
   if (response == nullptr || request == nullptr) {
     Problem(Format(kNullArgument, "request", response == nullptr ? "response" : "request"));
     return;
@@ -325,9 +444,53 @@ void HostCore::HandleRequest(PluginResponse* response, const PluginRequest* requ
     FillResponse(*response, ProviderAnswer::Error(400, *error), this);
     return;
   }
-  if (parsed.hostHandle != options_.hostHandle)
-    Problem(Format(kWrongHandle, "request", parsed.hostHandle, options_.hostHandle));
+  if (parsed.hostHandle != caller.context.hostHandle)
+    Problem(Format(kWrongHandle, "request", parsed.hostHandle, caller.context.hostHandle));
+  if (ForwardToModule(caller, response, request, parsed)) return;
   FillResponse(*response, router_.Route(parsed), this);
+}
+
+HostCore::Module* HostCore::ServingModule(const std::string& name) const {
+  for (const auto& module : modules_)
+    if (module->name == name && module->started && module->apiOpen) return module.get();
+  return nullptr;
+}
+
+// The caller's records go to the callee as they are: the request with the endpoint's context and a
+// request identifier in place of the host handle, the response for the callee to fill. The callee's
+// release function is in the response, so the caller's release of it reaches the callee.
+bool HostCore::ForwardToModule(Module& caller, PluginResponse* response, const PluginRequest* request,
+                               const ProviderRequest& parsed) {
+  std::string_view path = parsed.path;
+  path = path.substr(0, path.find('?'));
+  const EndpointInfo* endpoint =
+      FindEndpoint(description_, parsed.method, parsed.customMethod, path, nullptr);
+  if (endpoint == nullptr || endpoint->call == nullptr || ServingModule(endpoint->module) == nullptr)
+    return false;
+  const std::string method = MethodName(parsed.method, parsed.customMethod);
+  if (nestedCallees_.size() >= kMaxNestedRequests) {
+    std::string chain = caller.name;
+    for (auto callee = nestedCallees_.rbegin(); callee != nestedCallees_.rend(); ++callee)
+      chain.insert(0, *callee + " -> ");
+    chain.append(" -> " + endpoint->module);
+    Record("request.refused", method + " " + parsed.path);
+    FillResponse(*response,
+                 ProviderAnswer::Error(kNestedTooDeepStatus,
+                                       Format(kNestedTooDeep, method.c_str(), parsed.path.c_str(),
+                                              caller.name.c_str(), kMaxNestedRequests, chain.c_str())),
+                 this);
+    return true;
+  }
+  Record("request.forward", method + " " + parsed.path + " to " + endpoint->module);
+  PluginRequest forwarded = *request;
+  forwarded.context = endpoint->context;
+  forwarded.handleOrRequestId = nextNestedRequestId_++;
+  nestedCallees_.push_back(endpoint->module);
+  ++depth_;
+  endpoint->call(response, &forwarded);
+  --depth_;
+  nestedCallees_.pop_back();
+  return true;
 }
 
 void HostCore::HandleExternalRequest(PluginExternalResponse* response, const PluginExternalRequest* request) {
@@ -385,26 +548,26 @@ void HostCore::HandleSendEvent(const PluginEventRecord* event) {
   events_.Queue(QueuedEvent{name, std::move(*payload.value)});
 }
 
-void HostCore::HandleRegisterEvent(const char* name, std::uint32_t hostHandle, PluginEventCallback callback,
-                                   void* context, std::uint32_t flag) {
+void HostCore::HandleRegisterEvent(const Module& module, const char* name, std::uint32_t hostHandle,
+                                   PluginEventCallback callback, void* context, std::uint32_t flag) {
   if (name == nullptr || callback == nullptr) {
     Problem(Format(kNullArgument, "registerEvent", name == nullptr ? "name" : "callback"));
     return;
   }
   Record("registerEvent", std::string(name) + " flag " + std::to_string(flag));
-  if (hostHandle != options_.hostHandle)
-    Problem(Format(kWrongHandle, "registerEvent", hostHandle, options_.hostHandle));
+  if (hostHandle != module.context.hostHandle)
+    Problem(Format(kWrongHandle, "registerEvent", hostHandle, module.context.hostHandle));
   events_.Register(name, hostHandle, PluginListener{callback, context, flag});
 }
 
-void HostCore::HandleUnregisterEvent(const char* name, std::uint32_t hostHandle) {
+void HostCore::HandleUnregisterEvent(const Module& module, const char* name, std::uint32_t hostHandle) {
   if (name == nullptr) {
     Problem(Format(kNullArgument, "unregisterEvent", "name"));
     return;
   }
   Record("unregisterEvent", name);
-  if (hostHandle != options_.hostHandle)
-    Problem(Format(kWrongHandle, "unregisterEvent", hostHandle, options_.hostHandle));
+  if (hostHandle != module.context.hostHandle)
+    Problem(Format(kWrongHandle, "unregisterEvent", hostHandle, module.context.hostHandle));
   events_.Unregister(name, hostHandle);
 }
 

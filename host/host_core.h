@@ -1,4 +1,4 @@
-// HostCore: a small, real host core that loads a gox-loadouts module and drives it, for tests.
+// HostCore: a small, real host core that loads plugin modules and drives them, for tests.
 //
 // Overview
 //   The host core is the process that loads a module, owns the resource tree, routes events and does
@@ -14,6 +14,17 @@
 //   - a service-proxy stand-in that answers service-proxy requests later, as events;
 //   - records of everything the module did (Calls, SentEvents, Waits, LogLines) and of every rule it
 //     broke (Problems), for the tests to inspect.
+//
+//   Several modules: Load makes a module the only one; AddModule loads another beside those loaded.
+//   Each gets its own handshake, HostApi binding and host handle (options.hostHandle for the first,
+//   the next numbers for the others); Initialize starts them in the order loaded, Shutdown stops them
+//   in the reverse order. They share the resource tree and the events: what one publishes reaches the
+//   others' listeners. A request on the resource tree (HostApi.request) whose method and path match an
+//   endpoint of a started module goes to that endpoint's call entry with the caller's request record
+//   (its context set to the endpoint's, its last word to a request identifier) and the caller's
+//   response record, which the callee fills and the caller releases; requests nest at most
+//   kMaxNestedRequests deep, so that a module calling itself, or modules calling each other in a
+//   cycle, get a failure instead of unbounded recursion. Other paths reach the providers and the tree.
 //
 //   Events reach listeners only through the queue, and the queue is drained only on the plugin thread:
 //   after each top-level call into the module, inside HostApi.yield, and by DeliverPendingEvents. So a
@@ -89,6 +100,16 @@ enum class LoadStatus {
   kLoaded,     // the entry returned 0 and filled the record
   kRefused,    // the entry refused (see LastHandshake())
   kNoLibrary,  // the library or its entry could not be found (see LoadError())
+  kConflict,   // the module claims a method and path another module serves (see LoadError())
+};
+
+// A module the host has loaded.
+struct ModuleInfo {
+  std::string name;  // its short name
+  std::uint32_t hostHandle = 0;
+  bool initialized = false;              // Initialize was called
+  bool started = false;                  // and answered success
+  std::uint32_t version[3] = {0, 0, 0};  // the plugin-API version it answered in the handshake
 };
 
 // One call of the module into the host: a HostApi entry ("request", "externalRequest", "sendEvent",
@@ -132,24 +153,37 @@ class HostCore : private RecordObserver {
 
   // ---- Loading ----
 
-  // Opens the library and performs the handshake with its entry. A module still loaded is shut down
-  // first.
+  // Opens the library and performs the handshake with its entry (see PluginLibrary::Open for the
+  // entry's name). Modules still loaded are shut down first.
   [[nodiscard]] LoadStatus Load(const std::string& libraryPath);
   // Performs the handshake with an entry linked into the process.
   [[nodiscard]] LoadStatus Load(PluginLoadEntry entry);
+  // The same, keeping the modules loaded so far: the new one comes after them. A module that claims
+  // a method and path a loaded module serves is shut down again and answered kConflict, with both
+  // names in LoadError().
+  [[nodiscard]] LoadStatus AddModule(const std::string& libraryPath);
+  [[nodiscard]] LoadStatus AddModule(PluginLoadEntry entry);
+  // The handshake of the last Load or AddModule.
   [[nodiscard]] const Handshake& LastHandshake() const { return handshake_; }
   [[nodiscard]] const std::string& LoadError() const { return loadError_; }
-  // The module's API description, read at load; empty when nothing is loaded.
+  // The API descriptions of the loaded modules, read at load, in one: endpoints, types and events in
+  // the order of the modules, each endpoint naming its module. Empty when nothing is loaded.
   [[nodiscard]] const ApiDescription& Description() const { return description_; }
+  // The loaded modules in the order loaded.
+  [[nodiscard]] std::vector<ModuleInfo> Modules() const;
 
-  // Calls PluginApi.Initialize with the host's HostContext and returns its answer; then delivers the
-  // events queued meanwhile. REQUIRES: a module is loaded.
+  // Calls PluginApi.Initialize with each module's HostContext, in the order loaded, for the modules not
+  // initialized yet; then delivers the events queued meanwhile. Returns whether every one of them
+  // answered success. REQUIRES: a module is loaded.
   [[nodiscard]] bool Initialize();
+  // The first module's memory statistics.
   [[nodiscard]] MemoryStats GetMemoryStats();
-  // Calls PluginApi.Shutdown (when a module is loaded) and closes the library. Listeners the module
-  // left registered are dropped and reported as problems.
+  // Calls PluginApi.Shutdown of each module, in the reverse order, and closes the libraries. Listeners
+  // a module left registered are dropped and reported as problems.
   void Shutdown();
-  [[nodiscard]] bool IsLoaded() const { return handshake_.Loaded() && plugin_ != nullptr; }
+  // Shuts down and closes the module of that short name alone; false when there is none.
+  bool ShutdownModule(std::string_view name);
+  [[nodiscard]] bool IsLoaded() const { return !modules_.empty(); }
 
   // ---- Calls on the module's endpoints ----
 
@@ -217,19 +251,40 @@ class HostCore : private RecordObserver {
   // Records filled for the module and not released by it yet.
   [[nodiscard]] std::size_t OutstandingResponses() const { return OutstandingRecords(this); }
 
-  [[nodiscard]] const HostContext& Context() const { return context_; }
+  // The first module's HostContext (the one it would get when loaded now, when none is loaded).
+  [[nodiscard]] const HostContext& Context() const;
 
   // Problems kept when keepRecords is off; later ones reach only the problem sink.
   static constexpr std::size_t kMaxKeptProblems = 1000;
+  // Requests between modules in progress at once, nested in each other; one more is refused with
+  // status kNestedTooDeepStatus.
+  static constexpr std::size_t kMaxNestedRequests = 8;
+  static constexpr std::int32_t kNestedTooDeepStatus = 508;
 
  private:
   friend struct HostApiEntries;
+  struct Module;
 
-  // The table handed to the module, followed by its owner: the entries recover the HostCore from the
-  // table's address.
+  // The table handed to a module, followed by its owner and the module: the entries recover both from
+  // the table's address.
   struct ApiBinding {
     HostApi table;
     HostCore* core;
+    Module* module;
+  };
+
+  struct Module {
+    // Owned by the HostCore and kept after the module stops, its module pointer then null: a module
+    // that calls HostApi after Shutdown reaches a table that still knows it is closed.
+    ApiBinding* binding = nullptr;
+    HostContext context;
+    PluginLibrary library;
+    Handshake handshake;
+    ApiDescription description;
+    std::string name;
+    std::atomic<bool> apiOpen = false;  // HostApi may be called: from Initialize until Shutdown returns
+    bool initialized = false;
+    bool started = false;
   };
 
   void OnRecordCall(std::string_view entry, std::string summary) override {
@@ -237,37 +292,44 @@ class HostCore : private RecordObserver {
   }
   void OnRecordProblem(std::string message) override { Problem(std::move(message)); }
 
-  LoadStatus FinishLoad(PluginLoadEntry entry);
+  LoadStatus FinishLoad(std::unique_ptr<Module> module, PluginLoadEntry entry);
+  std::unique_ptr<Module> NewModule();
+  void StopModule(Module& module);
+  void RebuildDescription();
+  [[nodiscard]] std::optional<std::string> ConflictWith(const Module& module) const;
+  [[nodiscard]] Module* ServingModule(const std::string& name) const;
+  bool ForwardToModule(Module& caller, PluginResponse* response, const PluginRequest* request,
+                       const ProviderRequest& parsed);
   void Record(std::string_view entry, std::string summary);
   void Problem(std::string message);
-  bool CheckOpen(std::string_view entry);
+  bool CheckOpen(const Module* module, std::string_view entry);
   void Drain(std::size_t limit);
   void AfterTopLevelCall();
   void ApplyResourceEvent(const JsonValue& payload);
 
   // HostApi entries.
-  void HandleRequest(PluginResponse* response, const PluginRequest* request);
+  void HandleRequest(Module& caller, PluginResponse* response, const PluginRequest* request);
   void HandleExternalRequest(PluginExternalResponse* response, const PluginExternalRequest* request);
   void HandleSendEvent(const PluginEventRecord* event);
-  void HandleRegisterEvent(const char* name, std::uint32_t hostHandle, PluginEventCallback callback,
-                           void* context, std::uint32_t flag);
-  void HandleUnregisterEvent(const char* name, std::uint32_t hostHandle);
+  void HandleRegisterEvent(const Module& module, const char* name, std::uint32_t hostHandle,
+                           PluginEventCallback callback, void* context, std::uint32_t flag);
+  void HandleUnregisterEvent(const Module& module, const char* name, std::uint32_t hostHandle);
   void HandleYield();
   void HandleBeginWait(const char* label, std::uint32_t flag);
   void HandleEndWait();
   void HandleLog(std::int32_t level, const char* message);
 
   HostOptions options_;
-  ApiBinding binding_;
-  HostContext context_;
-  PluginLibrary library_;
+  HostContext unloadedContext_;  // Context() with nothing loaded
+  std::vector<std::unique_ptr<Module>> modules_;
+  std::vector<std::unique_ptr<ApiBinding>> bindings_;
+  std::uint32_t nextHostHandle_;
   Handshake handshake_;
   std::string loadError_;
   ApiDescription description_;
-  const PluginApi* api_ = nullptr;
-  void* plugin_ = nullptr;
-  std::atomic<bool> apiOpen_ = false;  // HostApi may be called: from Initialize until Shutdown returns
-  int depth_ = 0;                      // calls into the module in progress
+  int depth_ = 0;                           // calls into the module in progress
+  std::vector<std::string> nestedCallees_;  // the modules answering nested requests, outermost first
+  std::uint32_t nextNestedRequestId_ = 0x80000000u;
   std::thread::id pluginThread_;
 
   RequestRouter router_;

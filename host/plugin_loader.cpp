@@ -8,9 +8,18 @@
 namespace GoxHost {
 namespace {
 
-constexpr const char* kNoEntry = "the library exports no entry named load_gox_loadouts";
+constexpr const char* kNoEntry = "the library exports no entry named ";
 
 }  // namespace
+
+std::string EntryNameFor(const std::string& path) {
+  std::string stem = path.substr(path.find_last_of('/') + 1);
+  stem = stem.substr(0, stem.find(".so"));
+  if (stem.starts_with("lib")) stem.erase(0, 3);
+  for (char& c : stem)
+    if (c == '-' || c == '.') c = '_';
+  return "load_" + stem;
+}
 
 PluginLibrary::PluginLibrary(PluginLibrary&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)),
@@ -35,9 +44,11 @@ bool PluginLibrary::Open(const std::string& path, bool keepMapped) {
     error_ = text != nullptr ? text : path;
     return false;
   }
-  entry_ = reinterpret_cast<PluginLoadEntry>(dlsym(handle_, kModuleEntryName));
+  const std::string named = EntryNameFor(path);
+  entry_ = reinterpret_cast<PluginLoadEntry>(dlsym(handle_, named.c_str()));
+  if (entry_ == nullptr) entry_ = reinterpret_cast<PluginLoadEntry>(dlsym(handle_, kModuleEntryName));
   if (entry_ == nullptr) {
-    error_ = kNoEntry;
+    error_ = kNoEntry + (named == kModuleEntryName ? named : named + " or " + kModuleEntryName);
     Close();
     return false;
   }

@@ -9,8 +9,13 @@
 
 namespace GoxHost {
 
-// The name of the entry every gox-loadouts module exports.
+// The name of the loadouts module's entry, which the loader also tries for a module whose file name
+// names no entry of its own.
 inline constexpr const char* kModuleEntryName = "load_gox_loadouts";
+
+// The entry a module's file name announces: "load_" and the file's stem without "lib", with '-' and
+// '.' as '_' ("build/libgox_inventory.so" gives "load_gox_inventory").
+[[nodiscard]] std::string EntryNameFor(const std::string& path);
 
 // A plugin-API version as the host sends it.
 struct HostVersion {
@@ -29,8 +34,8 @@ class PluginLibrary {
   PluginLibrary& operator=(PluginLibrary&& other) noexcept;
   ~PluginLibrary() { Close(); }
 
-  // Opens the library at `path` and looks up kModuleEntryName; on failure returns false and Error()
-  // tells why (the loader's own text).
+  // Opens the library at `path` and looks up its entry, EntryNameFor(path) or else kModuleEntryName; on
+  // failure returns false and Error() tells why (the loader's own text).
   // With `keepMapped` the library stays mapped after Close, until the process ends: what the module
   // created for its whole life (singletons it never destroys, records a host may release late) stays
   // valid, and loading the same path again finds the same image.

@@ -20,10 +20,11 @@ std::string Printf(const char* format, std::size_t value) {
 }
 
 // Reads the positional parameters: texts everywhere except at `handleIndex`, which must name the
-// host's handle. Returns the texts, or an error answer.
+// host handle of the module asking, the one its request record carries. Returns the texts, or an
+// error answer.
 std::optional<ProviderAnswer> ReadTexts(const ProviderRequest& request, std::size_t count,
-                                        std::size_t handleIndex, std::uint32_t hostHandle,
-                                        std::vector<std::string>& texts) {
+                                        std::size_t handleIndex, std::vector<std::string>& texts) {
+  const std::uint32_t hostHandle = request.hostHandle;
   if (request.positional.size() != count || !request.named.empty())
     return ProviderAnswer::Error(400, Printf(kWrongParameters, count));
   for (std::size_t i = 0; i < count; ++i) {
@@ -53,7 +54,7 @@ ServiceProxyStandIn::ServiceProxyStandIn(std::uint32_t hostHandle, EventSink que
 
 ProviderAnswer ServiceProxyStandIn::HandleUuidRequest(const ProviderRequest& request) {
   std::vector<std::string> texts;
-  if (auto error = ReadTexts(request, kUuidParameters, 2, hostHandle_, texts)) return *error;
+  if (auto error = ReadTexts(request, kUuidParameters, 2, texts)) return *error;
   const ServiceCall call{texts[0], texts[1], {}, {}, texts[2]};
   char uuid[48];
   std::snprintf(uuid, sizeof uuid, "%08" PRIx32 "-0000-4000-8000-%012" PRIx64, hostHandle_, nextUuid_++);
@@ -63,7 +64,7 @@ ProviderAnswer ServiceProxyStandIn::HandleUuidRequest(const ProviderRequest& req
 
 ProviderAnswer ServiceProxyStandIn::HandleMethodRequest(const ProviderRequest& request) {
   std::vector<std::string> texts;
-  if (auto error = ReadTexts(request, kMethodParameters, 4, hostHandle_, texts)) return *error;
+  if (auto error = ReadTexts(request, kMethodParameters, 4, texts)) return *error;
   const ServiceCall call{texts[0], texts[1], texts[2], texts[3], texts[4]};
   Dispatch(call, kServiceProxyMethodEvent, {}, call.answerMethod);
   return ProviderAnswer{};

@@ -30,7 +30,7 @@ TEST(PluginLoaderTest, NamesWhatCouldNotBeOpened) {
   };
   const Case cases[] = {
       {"/nonexistent/libgox_nothing.so", "libgox_nothing.so"},
-      {"libm.so.6", "no entry named load_gox_loadouts"},
+      {"libm.so.6", "no entry named load_m or load_gox_loadouts"},
   };
   for (const Case& c : cases) {
     PluginLibrary library;
@@ -38,6 +38,23 @@ TEST(PluginLoaderTest, NamesWhatCouldNotBeOpened) {
     EXPECT_NE(library.Error().find(c.error), std::string::npos) << library.Error();
     EXPECT_EQ(library.Entry(), nullptr);
   }
+}
+
+// The entry a file name announces; a wrong one would leave every module but the loadouts one unloaded.
+TEST(PluginLoaderTest, TheFileNameNamesTheEntry) {
+  struct Case {
+    const char* path;
+    const char* entry;
+  };
+  const Case cases[] = {
+      {"/opt/gox/bin/libgox_inventory.so", "load_gox_inventory"},
+      {"libgox_loadouts.so", "load_gox_loadouts"},
+      {"build/libgox-template.so.1.0", "load_gox_template"},
+      {"./my.plugin.so", "load_my_plugin"},
+      {"/a/lib/noprefix", "load_noprefix"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(EntryNameFor(c.path), c.entry) << c.path;
 }
 
 TEST(PluginLoaderTest, AKeptLibraryStaysMappedAfterClose) {

@@ -21,22 +21,6 @@ constexpr MethodEntry kMethods[] = {
     {"PUT", kHttpMethodPut},
 };
 
-std::vector<std::string_view> Segments(std::string_view path) {
-  std::vector<std::string_view> segments;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t slash = path.find('/', start);
-    segments.push_back(path.substr(start, slash == std::string_view::npos ? slash : slash - start));
-    if (slash == std::string_view::npos) break;
-    start = slash + 1;
-  }
-  return segments;
-}
-
-bool IsParameter(std::string_view segment) {
-  return segment.size() >= 2 && segment.front() == '{' && segment.back() == '}';
-}
-
 // The length of the valid UTF-8 sequence at the start of `text`, or 0.
 std::size_t SequenceLength(std::string_view text) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -92,44 +76,6 @@ std::uint32_t MethodCode(std::string_view name) {
   for (const MethodEntry& entry : kMethods)
     if (entry.name == name) return entry.code;
   return kHttpMethodOther;
-}
-
-std::optional<int> MatchTemplate(std::string_view pathTemplate, std::string_view path) {
-  const std::vector<std::string_view> wanted = Segments(pathTemplate);
-  const std::vector<std::string_view> given = Segments(path);
-  if (wanted.size() != given.size()) return std::nullopt;
-  int literals = 0;
-  for (std::size_t i = 0; i < wanted.size(); ++i) {
-    if (IsParameter(wanted[i])) {
-      if (given[i].empty()) return std::nullopt;
-    } else if (wanted[i] != given[i]) {
-      return std::nullopt;
-    } else if (!wanted[i].empty()) {
-      ++literals;
-    }
-  }
-  return literals;
-}
-
-const GoxHost::EndpointInfo* FindEndpoint(const GoxHost::ApiDescription& description, std::uint32_t method,
-                                          std::string_view customMethod, std::string_view path,
-                                          bool* pathMatched) {
-  const GoxHost::EndpointInfo* best = nullptr;
-  int bestLiterals = -1;
-  if (pathMatched != nullptr) *pathMatched = false;
-  for (const GoxHost::EndpointInfo& endpoint : description.endpoints) {
-    const std::optional<int> literals = MatchTemplate(endpoint.path, path);
-    if (!literals) continue;
-    if (pathMatched != nullptr) *pathMatched = true;
-    const bool methodFits =
-        endpoint.method == kHttpMethodAny ||
-        (endpoint.method == method && (method != kHttpMethodOther || endpoint.customMethod == customMethod));
-    if (methodFits && *literals > bestLiterals) {
-      best = &endpoint;
-      bestLiterals = *literals;
-    }
-  }
-  return best;
 }
 
 HttpAnswer AnswerFromCall(const GoxHost::CallResponse& response) {

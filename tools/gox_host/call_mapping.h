@@ -20,6 +20,7 @@
 
 #include "host/api_description.h"
 #include "host/endpoint_call.h"
+#include "host/endpoint_match.h"
 #include "host/external_transport.h"
 
 namespace GoxHostApp {
@@ -42,17 +43,10 @@ inline constexpr const char* kJsonContentType = "application/json";
 // The method code of an HTTP method name; kHttpMethodOther for any other name.
 [[nodiscard]] std::uint32_t MethodCode(std::string_view name);
 
-// Whether a path template ("/a/v1/items/{id}") matches a concrete path (without query): the same
-// number of '/'-separated segments, literal segments equal byte for byte, every "{name}" segment
-// non-empty. Returns the number of non-empty literal segments on a match (to prefer the most specific
-// template).
-[[nodiscard]] std::optional<int> MatchTemplate(std::string_view pathTemplate, std::string_view path);
-
-// The endpoint for a method and a path (without query), the most specific template winning; null when
-// none. `pathMatched` tells whether some template matched the path with another method.
-[[nodiscard]] const GoxHost::EndpointInfo* FindEndpoint(const GoxHost::ApiDescription& description,
-                                                        std::uint32_t method, std::string_view customMethod,
-                                                        std::string_view path, bool* pathMatched = nullptr);
+// Endpoint lookup by concrete path is shared with the test host core, which routes requests between
+// modules the same way.
+using GoxHost::FindEndpoint;
+using GoxHost::MatchTemplate;
 
 // The HTTP answer for what the module wrote into its response record.
 [[nodiscard]] HttpAnswer AnswerFromCall(const GoxHost::CallResponse& response);

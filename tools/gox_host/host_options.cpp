@@ -9,7 +9,7 @@
 namespace GoxHostApp {
 namespace {
 
-constexpr const char* kModuleFile = "libgox_loadouts.so";
+constexpr const char* kModuleFiles[] = {"libgox_loadouts.so", "libgox_inventory.so"};
 
 // A whole number in [low, high], nothing else.
 template <class Number>
@@ -48,7 +48,7 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
     };
     bool ok = true;
     if (flag == "--module") {
-      options.modulePath = value;
+      options.modulePaths.push_back(value);
     } else if (flag == "--fixtures") {
       options.fixturesPath = value;
     } else if (flag == "--services-url") {
@@ -88,10 +88,13 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
   return options;
 }
 
-std::string DefaultModulePath(const std::string& executablePath) {
+std::vector<std::string> DefaultModulePaths(const std::string& executablePath) {
   const std::size_t slash = executablePath.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : executablePath.substr(0, slash)) + "/" +
-         kModuleFile;
+  const std::string folder = slash == std::string::npos ? std::string(".") : executablePath.substr(0, slash);
+  std::vector<std::string> paths;
+  for (const char* file : kModuleFiles)
+    paths.push_back(folder + "/" + file);
+  return paths;
 }
 
 }  // namespace GoxHostApp

@@ -13,16 +13,17 @@
 namespace GoxHostApp {
 
 struct HostServerOptions {
-  std::string modulePath;    // empty: libgox_loadouts.so next to the executable
-  std::string fixturesPath;  // empty: the embedded defaults only
-  std::string servicesUrl;   // empty: the URLs of the fixtures
+  std::vector<std::string> modulePaths;  // in load order; empty: DefaultModulePaths
+  std::string fixturesPath;              // empty: the embedded defaults only
+  std::string servicesUrl;               // empty: the URLs of the fixtures
   bool admin = true;
   FrontDoorOptions frontDoor;
   CurlTransportOptions transport;
 };
 
 inline constexpr const char* kUsage = R"(usage: gox-host [options]
-  --module PATH            the module to load (default: libgox_loadouts.so next to gox-host)
+  --module PATH            a module to load; again for more, loaded in the order given (default:
+                           libgox_loadouts.so and libgox_inventory.so next to gox-host)
   --listen HOST:PORT       where to serve HTTP (default 127.0.0.1:8090; port 0 picks a free one)
   --fixtures FILE          JSON fixtures for the stand-in plugins
   --services-url URL       base URL of the loadouts and inventory services
@@ -46,7 +47,8 @@ struct HelpWanted {};
 [[nodiscard]] std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
     const std::vector<std::string>& arguments);
 
-// The module next to the executable at `executablePath`.
-[[nodiscard]] std::string DefaultModulePath(const std::string& executablePath);
+// The modules loaded by default: the loadouts and the inventory module next to the executable at
+// `executablePath`.
+[[nodiscard]] std::vector<std::string> DefaultModulePaths(const std::string& executablePath);
 
 }  // namespace GoxHostApp

@@ -35,7 +35,8 @@ std::optional<std::string> HostServer::Start(PluginLoadEntry entry) {
   if (!options_.servicesUrl.empty()) standIns_.SetServicesUrl(options_.servicesUrl);
 
   PluginThreadOptions plugin;
-  plugin.modulePath = options_.modulePath;
+  plugin.modulePaths = options_.modulePaths;
+  plugin.leftOut = [this](const std::string& why) { log_.Warning(why); };
   plugin.entry = entry;
   plugin.host.keepRecords = false;
   // gox-host runs one module for the life of the process; the module's never-destroyed singletons

@@ -32,10 +32,13 @@ class HostServer {
   HostServer& operator=(const HostServer&) = delete;
   ~HostServer() { Stop(); }
 
-  // Reads the fixtures, loads the module (options.modulePath, or `entry` when given), initializes it
-  // and starts serving; the reason when any step failed.
+  // Reads the fixtures, loads the modules (`entry` when given, then options.modulePaths), initializes
+  // them and starts serving; the reason when any step failed. A module that refuses its handshake or
+  // its Initialize is logged and left out while the others serve.
   [[nodiscard]] std::optional<std::string> Start(PluginLoadEntry entry = nullptr);
   [[nodiscard]] int Port() const { return frontDoor_ ? frontDoor_->Port() : 0; }
+  // The short names of the modules serving, in load order, separated by ", ".
+  [[nodiscard]] std::string ModuleNames() const { return plugin_.ShortName(); }
   // Stops accepting, lets the calls in flight be answered, ends the event streams, then shuts the
   // module down. More than once is fine.
   void Stop();

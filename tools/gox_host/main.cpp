@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   GoxHostApp::HostServerOptions options = std::get<GoxHostApp::HostServerOptions>(std::move(parsed));
-  if (options.modulePath.empty()) options.modulePath = GoxHostApp::DefaultModulePath(ExecutablePath(argv[0]));
+  if (options.modulePaths.empty())
+    options.modulePaths = GoxHostApp::DefaultModulePaths(ExecutablePath(argv[0]));
   if (options.frontDoor.consoleFolder.empty())
     options.frontDoor.consoleFolder = GoxHostApp::DefaultConsoleFolder(ExecutablePath(argv[0]));
 
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
       log.Error(*error);
       status = 1;
     } else {
-      log.Info("module " + options.modulePath + " loaded and initialized");
+      log.Info("modules loaded and initialized: " + server.ModuleNames());
       std::printf("gox-host listening on http://%s:%d\n", options.frontDoor.host.c_str(), server.Port());
       std::fflush(stdout);
       log.Info(std::string("stopping on ") + GoxTools::WaitForStopSignal());

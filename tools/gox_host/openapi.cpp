@@ -272,6 +272,8 @@ rapidjson::Value Operation(const GoxHost::EndpointInfo& endpoint, std::string_vi
   operation.AddMember("summary", Text(Summary(endpoint, methodText), allocator), allocator);
   operation.AddMember("description", Text(Description(endpoint, methodText), allocator), allocator);
   rapidjson::Value tags(rapidjson::kArrayType);
+  // The module's short name first, so that a document of several modules groups by module.
+  if (!endpoint.module.empty()) tags.PushBack(Text(endpoint.module, allocator), allocator);
   for (const std::string& tag : endpoint.tags)
     tags.PushBack(Text(tag, allocator), allocator);
   operation.AddMember("tags", tags, allocator);

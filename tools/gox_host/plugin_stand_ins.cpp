@@ -1,7 +1,6 @@
 #include "tools/gox_host/plugin_stand_ins.h"
 
 #include <chrono>
-#include <set>
 #include <utility>
 #include <variant>
 
@@ -37,8 +36,6 @@ constexpr const char* kBadResources = "fixtures \"resources\" must be an object 
 constexpr const char* kBadInventory = "fixtures \"inventory\" must map inventory types to arrays of item ids";
 constexpr const char* kBadLifetime = "fixtures \"tokenLifetimeSeconds\" must be a positive integer";
 
-constexpr const char* kBadTypes = "signedInventory wants one parameter: the list of inventory types";
-constexpr const char* kNoSession = "no player is logged in";
 constexpr const char* kUnknownService = "unknown service %s method %s";
 constexpr const char* kBadPayload =
     "payload must be a JSON object with the strings \"prefix\" and \"signedJWT\"";
@@ -62,11 +59,6 @@ std::optional<std::map<std::string, std::vector<std::int64_t>>> ReadInventory(co
     }
   }
   return inventory;
-}
-
-std::string StringMember(const rapidjson::Value& object, const char* name) {
-  if (!object.IsObject() || !object.HasMember(name) || !object[name].IsString()) return {};
-  return object[name].GetString();
 }
 
 }  // namespace
@@ -141,48 +133,25 @@ void PluginStandIns::SetServicesUrl(const std::string& url) {
 void PluginStandIns::Install(GoxHost::HostCore& host) {
   for (const auto& [path, value] : resources_)
     host.SetResource(path, value);
-  host.AddProvider(
-      {kSignedInventoryPath, kHttpMethodGet, false},
-      [this, &host](const GoxHost::ProviderRequest& request) { return SignedInventory(host, request); });
+  host.SetResource(kInventoryFixturePath, InventoryFixture());
   host.SetService([this](const GoxHost::ServiceCall& call) { return Service(call); });
 }
 
-GoxHost::ProviderAnswer PluginStandIns::SignedInventory(const GoxHost::HostCore& host,
-                                                        const GoxHost::ProviderRequest& request) const {
-  const rapidjson::Value* types = nullptr;
-  if (request.positional.size() == 1 && request.named.empty()) types = &request.positional.front().Get();
-  if (types == nullptr || !types->IsArray()) return GoxHost::ProviderAnswer::Error(400, kBadTypes);
-  for (const auto& type : types->GetArray())
-    if (!type.IsString()) return GoxHost::ProviderAnswer::Error(400, kBadTypes);
-  const GoxHost::JsonValue* session = host.Resource(kLoginSessionPath);
-  const std::string puuid = session != nullptr ? StringMember(session->Get(), "puuid") : std::string();
-  if (puuid.empty()) return GoxHost::ProviderAnswer::Error(503, kNoSession);
-
-  const std::int64_t now = now_();
-  GoxHost::JsonValue tokens;
-  GoxHost::JsonDocument& document = tokens.Edit();
+GoxHost::JsonValue PluginStandIns::InventoryFixture() const {
+  GoxHost::JsonValue fixture;
+  GoxHost::JsonDocument& document = fixture.Edit();
   auto& allocator = document.GetAllocator();
   document.SetObject();
-  for (const auto& type : types->GetArray()) {
-    const std::string name = type.GetString();
-    if (document.HasMember(name.c_str())) continue;
-    GoxHost::JsonValue claims;
-    GoxHost::JsonDocument& body = claims.Edit();
-    auto& claimAllocator = body.GetAllocator();
-    body.SetObject();
-    body.AddMember("puuid", Text(puuid, claimAllocator), claimAllocator);
-    body.AddMember("inventoryType", Text(name, claimAllocator), claimAllocator);
-    rapidjson::Value items(rapidjson::kArrayType);
-    if (const auto owned = inventory_.find(name); owned != inventory_.end())
-      for (const std::int64_t id : owned->second)
-        items.PushBack(id, claimAllocator);
-    body.AddMember("items", items, claimAllocator);
-    body.AddMember("iat", now, claimAllocator);
-    body.AddMember("exp", now + tokenLifetime_, claimAllocator);
-    document.AddMember(Text(name, allocator), Text(GoxTools::SignToken(claims, secret_), allocator),
-                       allocator);
+  rapidjson::Value items(rapidjson::kObjectType);
+  for (const auto& [type, owned] : inventory_) {
+    rapidjson::Value ids(rapidjson::kArrayType);
+    for (const std::int64_t id : owned)
+      ids.PushBack(id, allocator);
+    items.AddMember(Text(type, allocator), ids, allocator);
   }
-  return GoxHost::ProviderAnswer::Ok(std::move(tokens));
+  document.AddMember("items", items, allocator);
+  document.AddMember("tokenLifetimeSeconds", tokenLifetime_, allocator);
+  return fixture;
 }
 
 GoxHost::ServiceAnswer PluginStandIns::Service(const GoxHost::ServiceCall& call) {

@@ -2,10 +2,8 @@
 //
 //   - resources of the login, sign-on, region, data-store, player-preferences, platform-configuration
 //     and game-flow plugins, from embedded defaults and an optional fixtures file;
-//   - the inventory plugin's "/gox-inventory/v1/signedInventory": a GET with one positional parameter,
-//     the list of inventory types, answered with one HS256 token per type (a map from type to token)
-//     whose claims hold the player's puuid (from the login session), the type and the item ids the
-//     player owns of that type;
+//   - what the player owns, for the gox-inventory module that signs it: the resource
+//     "/gox-host/v1/inventory-fixture", {"items": {type: [item ids]}, "tokenLifetimeSeconds": N};
 //   - the "teambuilder-draft" service behind the service proxy: "setGameCustomizationV1" with the
 //     payload {"prefix", "signedJWT"}; the token's signature is verified, the call answered with success
 //     or a failure, and recorded.
@@ -39,6 +37,7 @@
 namespace GoxHostApp {
 
 inline constexpr const char* kSignedInventoryPath = "/gox-inventory/v1/signedInventory";
+inline constexpr const char* kInventoryFixturePath = "/gox-host/v1/inventory-fixture";
 inline constexpr const char* kLoginSessionPath = "/gox-login/v1/session";
 inline constexpr const char* kLoadoutsNamespacePath = "/gox-platform-config/v1/namespaces/Loadouts";
 inline constexpr const char* kTeamBuilderService = "teambuilder-draft";
@@ -78,9 +77,9 @@ class PluginStandIns {
   // The calls as a JSON array of {service, method, payload, accepted, error, claims}.
   [[nodiscard]] GoxHost::JsonValue GameCustomizationJson() const;
 
-  // The answers themselves, for tests.
-  [[nodiscard]] GoxHost::ProviderAnswer SignedInventory(const GoxHost::HostCore& host,
-                                                        const GoxHost::ProviderRequest& request) const;
+  // The value of kInventoryFixturePath: the inventory and the token lifetime of the fixtures.
+  [[nodiscard]] GoxHost::JsonValue InventoryFixture() const;
+  // The service's answer itself, for tests.
   [[nodiscard]] GoxHost::ServiceAnswer Service(const GoxHost::ServiceCall& call);
 
  private:

@@ -1,12 +1,15 @@
 #include "tools/gox_host/plugin_thread.h"
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 
 namespace GoxHostApp {
 namespace {
 
 constexpr const char* kRefused = "the module refused to load (entry answered %u)";
 constexpr const char* kNotStarted = "the module's Initialize answered failure";
+constexpr const char* kNoModule = "no module to load";
 
 }  // namespace
 
@@ -36,25 +39,45 @@ void PluginThread::Main(PluginThreadOptions options) {
   };
   if (options.prepare) options.prepare(host);
   host.AddYieldHook([this, &host, wait = options.idleYieldWait] { OnYield(host, wait); });
-  const GoxHost::LoadStatus status =
-      options.entry != nullptr ? host.Load(options.entry) : host.Load(options.modulePath);
-  if (status == GoxHost::LoadStatus::kNoLibrary) return finishStart(host.LoadError());
-  if (status == GoxHost::LoadStatus::kRefused) {
-    char message[96];
-    std::snprintf(message, sizeof message, kRefused, host.LastHandshake().returned);
-    return finishStart(std::string(message));
-  }
-  description_ = host.Description();
-  const PluginRegistration& record = host.LastHandshake().record;
-  shortName_ = record.shortName != nullptr ? record.shortName : "";
-  version_[0] = record.major;
-  version_[1] = record.minor;
-  version_[2] = record.patch;
+  const auto leaveOut = [&](const std::string& why) {
+    if (options.leftOut) options.leftOut(why);
+  };
+  std::string lastError = kNoModule;
+  const auto load = [&](const std::string& label, GoxHost::LoadStatus status) -> std::optional<std::string> {
+    if (status == GoxHost::LoadStatus::kConflict) return host.LoadError();
+    if (status == GoxHost::LoadStatus::kNoLibrary) {
+      lastError = host.LoadError();
+      leaveOut(label + ": " + lastError);
+    } else if (status == GoxHost::LoadStatus::kRefused) {
+      char message[96];
+      std::snprintf(message, sizeof message, kRefused, host.LastHandshake().returned);
+      lastError = message;
+      leaveOut(label + ": " + lastError);
+    }
+    return std::nullopt;
+  };
+  if (options.entry != nullptr)
+    if (auto conflict = load("the linked entry", host.AddModule(options.entry))) {
+      host.Shutdown();
+      return finishStart(conflict);
+    }
+  for (const std::string& path : options.modulePaths)
+    if (auto conflict = load(path, host.AddModule(path))) {
+      host.Shutdown();
+      return finishStart(conflict);
+    }
+  if (!host.IsLoaded()) return finishStart(lastError);
   {
     std::lock_guard lock(mutex_);
     running_ = true;  // tasks queued from now on are served, also inside the yields of Initialize
   }
-  if (!host.Initialize()) {
+  (void)host.Initialize();
+  for (const GoxHost::ModuleInfo& module : host.Modules())
+    if (!module.started) {
+      leaveOut(module.name + ": " + kNotStarted);
+      host.ShutdownModule(module.name);
+    }
+  if (!host.IsLoaded()) {
     {
       std::lock_guard lock(mutex_);
       running_ = false;
@@ -63,6 +86,11 @@ void PluginThread::Main(PluginThreadOptions options) {
     host.Shutdown();
     return finishStart(std::string(kNotStarted));
   }
+  description_ = host.Description();
+  const GoxHost::ModuleInfo first = host.Modules().front();
+  std::copy(std::begin(first.version), std::end(first.version), version_);
+  for (const GoxHost::ModuleInfo& module : host.Modules())
+    shortName_ += (shortName_.empty() ? "" : ", ") + module.name;
   finishStart(std::nullopt);
 
   for (;;) {

@@ -24,14 +24,17 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/host_core.h"
 
 namespace GoxHostApp {
 
 struct PluginThreadOptions {
-  std::string modulePath;                           // the library to load, unless `entry` is set
-  PluginLoadEntry entry = nullptr;                  // an entry linked into the process
+  std::vector<std::string> modulePaths;  // the libraries to load, in order
+  PluginLoadEntry entry = nullptr;       // an entry linked into the process, loaded first
+  // Told why a module was left out (its handshake or Initialize failed) while others serve.
+  std::function<void(const std::string& why)> leftOut;
   GoxHost::HostOptions host;                        // for the HostCore
   std::function<void(GoxHost::HostCore&)> prepare;  // runs on the thread before the module loads
   std::chrono::milliseconds idleYieldWait{1};       // how long an idle yield waits for work
@@ -52,8 +55,8 @@ class PluginThread {
   PluginThread& operator=(const PluginThread&) = delete;
   ~PluginThread() { Stop(); }
 
-  // Starts the thread and waits until the module is loaded and initialized; the reason when that
-  // failed (the thread has ended then).
+  // Starts the thread and waits until the modules are loaded and initialized; the reason when none
+  // started, or when two claim the same method and path (the thread has ended then).
   [[nodiscard]] std::optional<std::string> Start(PluginThreadOptions options);
 
   // Runs `task` on the plugin thread and waits for it, at most `timeout`. The task must own (or share)
@@ -65,6 +68,7 @@ class PluginThread {
 
   // The description read at load; valid from a successful Start until the object is destroyed.
   [[nodiscard]] const GoxHost::ApiDescription& Description() const { return description_; }
+  // The short names of the modules serving, separated by ", ".
   [[nodiscard]] const std::string& ShortName() const { return shortName_; }
   [[nodiscard]] std::string VersionText() const;
 

@@ -76,7 +76,8 @@ class FrontDoorTest : public ::testing::Test {
     HostServerOptions options;
     options.fixturesPath = std::move(fixturesPath);
     options.servicesUrl = std::move(servicesUrl);
-    options.modulePath = GOX_HOST_TEST_MODULE_PATH;
+    // The test module asks the inventory module for its tokens through the host.
+    options.modulePaths = {GOX_HOST_TEST_MODULE_PATH, GOX_INVENTORY_MODULE_PATH};
     options.admin = admin;
     options.frontDoor.port = 0;
     options.frontDoor.bodyLimit = kBodyLimit;
@@ -316,11 +317,15 @@ TEST_F(FrontDoorTest, OpenApiListsEveryEndpoint) {
   std::size_t operations = 0;
   for (const auto& path : paths.GetObject())
     operations += path.value.MemberCount();
-  EXPECT_EQ(operations, std::size(cases));
+  // Every module's endpoints, each operation tagged first with its module.
+  EXPECT_EQ(operations, std::size(cases) + 1);
   for (const Case& c : cases) {
     ASSERT_TRUE(paths.HasMember(c.path)) << c.path;
     EXPECT_TRUE(paths[c.path].HasMember(c.method)) << c.path;
+    EXPECT_STREQ(paths[c.path][c.method]["tags"][0].GetString(), "gox-hosttest") << c.path;
   }
+  ASSERT_TRUE(paths.HasMember(kSignedInventoryPath));
+  EXPECT_STREQ(paths[kSignedInventoryPath]["get"]["tags"][0].GetString(), "gox-inventory");
   EXPECT_STREQ(paths[kEcho]["get"]["parameters"][0]["in"].GetString(), "path");
   EXPECT_TRUE(paths[kItems]["post"]["requestBody"]["required"].GetBool());
 }

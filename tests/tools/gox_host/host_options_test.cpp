@@ -41,7 +41,7 @@ TEST(HostOptionsTest, DefaultsAndFlags) {
                                       "--access-log"});
   ASSERT_TRUE(std::holds_alternative<HostServerOptions>(parsed)) << std::get<std::string>(parsed);
   const HostServerOptions& options = std::get<HostServerOptions>(parsed);
-  EXPECT_EQ(options.modulePath, "/m.so");
+  EXPECT_EQ(options.modulePaths, std::vector<std::string>{"/m.so"});
   EXPECT_EQ(options.frontDoor.host, "0.0.0.0");
   EXPECT_EQ(options.frontDoor.port, 0);
   EXPECT_FALSE(options.admin);
@@ -91,8 +91,11 @@ TEST(HostOptionsTest, WrongCommandLinesAreRefusedWithTheReason) {
 }
 
 TEST(HostOptionsTest, TheDefaultModuleLiesNextToTheExecutable) {
-  EXPECT_EQ(DefaultModulePath("/opt/gox/bin/gox-host"), "/opt/gox/bin/libgox_loadouts.so");
-  EXPECT_EQ(DefaultModulePath("gox-host"), "./libgox_loadouts.so");
+  EXPECT_EQ(
+      DefaultModulePaths("/opt/gox/bin/gox-host"),
+      (std::vector<std::string>{"/opt/gox/bin/libgox_loadouts.so", "/opt/gox/bin/libgox_inventory.so"}));
+  EXPECT_EQ(DefaultModulePaths("gox-host"),
+            (std::vector<std::string>{"./libgox_loadouts.so", "./libgox_inventory.so"}));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ TEST(GoxHostLoadoutsTest, EndpointsReachTheServiceAndTheSwitchFollowsTheAdminApi
   const std::string servicesUrl = service.Url("");
 
   HostServerOptions options;
-  options.modulePath = GOX_MODULE_PATH;
+  options.modulePaths = {GOX_MODULE_PATH, GOX_INVENTORY_MODULE_PATH};
   options.servicesUrl = servicesUrl;
   options.admin = true;
   options.frontDoor.port = 0;

@@ -108,7 +108,7 @@ TEST_F(PluginThreadTest, LateTasksAreAbandonedAndStoppedThreadsRunNothing) {
 
 TEST_F(PluginThreadTest, LoadAndInitializeFailuresAreReported) {
   PluginThreadOptions missing;
-  missing.modulePath = "/nonexistent/libgox_loadouts.so";
+  missing.modulePaths = {"/nonexistent/libgox_loadouts.so"};
   const std::optional<std::string> error = plugin_.Start(std::move(missing));
   ASSERT_TRUE(error.has_value());
   EXPECT_NE(error->find("/nonexistent/libgox_loadouts.so"), std::string::npos) << *error;
