@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "tools/common/http_limit_flags.h"
 #include "tools/gox_host/curl_transport.h"
 #include "tools/gox_host/front_door.h"
 
@@ -28,14 +29,14 @@ inline constexpr const char* kUsage = R"(usage: gox-host [options]
   --services-url URL       base URL of the loadouts and inventory services
   --no-admin               turn the admin API off
   --body-limit BYTES       largest request body (default 1048576)
-  --read-timeout-ms N      per read of a request (default 5000)
-  --idle-timeout-s N       keep-alive connections without a request (default 5)
+  --read-timeout-ms N      sets --header-timeout-ms, --body-timeout-ms and --write-timeout-ms at once
   --call-timeout-ms N      how long a request waits for the module (default 60000)
   --connect-timeout-ms N   outside requests: connecting (default 5000)
   --request-timeout-ms N   outside requests: the whole exchange (default 30000)
   --access-log             log one line per HTTP request
   --help                   this text
-The secret that signs inventory tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
+HTTP limits (reaching one closes that connection only):
+)" GOX_HTTP_LIMIT_USAGE R"(The secret that signs inventory tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
 )";
 
 inline constexpr int kDefaultPort = 8090;

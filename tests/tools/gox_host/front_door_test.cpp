@@ -79,9 +79,10 @@ class FrontDoorTest : public ::testing::Test {
     options.modulePath = GOX_HOST_TEST_MODULE_PATH;
     options.admin = admin;
     options.frontDoor.port = 0;
-    options.frontDoor.bodyLimit = kBodyLimit;
-    options.frontDoor.readTimeout = milliseconds(500);
-    options.frontDoor.idleTimeoutSeconds = 1;
+    options.frontDoor.http.bodyLimit = kBodyLimit;
+    options.frontDoor.http.headerTimeout = milliseconds(500);
+    options.frontDoor.http.bodyTimeout = milliseconds(500);
+    options.frontDoor.http.idleTimeout = milliseconds(1000);
     options.frontDoor.callTimeout = milliseconds(10000);
     options.transport.totalTimeoutMs = 1000;
     if (log_ == nullptr) log_ = std::tmpfile();
@@ -334,15 +335,15 @@ TEST_F(FrontDoorTest, HostileRequestsGetHttpErrorsAndServingGoesOn) {
     milliseconds pause;
   };
   const Case cases[] = {
-      {"unknown method", "BREW /gox-hosttest/v1/phase HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400",
+      {"unknown method", "BREW /gox-hosttest/v1/phase HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 405",
        milliseconds(0)},
       {"bad percent-escape", "GET /gox-hosttest/v1/echo/%zz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
        "HTTP/1.1 400", milliseconds(0)},
       {"huge header",
        "GET /gox-hosttest/v1/phase HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n",
-       "HTTP/1.1 400", milliseconds(0)},
+       "HTTP/1.1 431", milliseconds(0)},
       {"huge request line", "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n",
-       "HTTP/1.1 414", milliseconds(0)},
+       "HTTP/1.1 431", milliseconds(0)},
       {"slow client", "GET /gox-hosttest/v1/phase HTTP/1.1\r\nHo", "", milliseconds(1000)},
       {"declared body over the limit",
        "POST /gox-hosttest/v1/items/1 HTTP/1.1\r\nHost: x\r\nContent-Length: 999999\r\n\r\n", "HTTP/1.1 413",
