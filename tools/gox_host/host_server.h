@@ -36,6 +36,7 @@ class HostServer {
   // and starts serving; the reason when any step failed.
   [[nodiscard]] std::optional<std::string> Start(PluginLoadEntry entry = nullptr);
   [[nodiscard]] int Port() const { return frontDoor_ ? frontDoor_->Port() : 0; }
+  [[nodiscard]] std::size_t OpenConnections() const { return frontDoor_ ? frontDoor_->OpenConnections() : 0; }
   // Stops accepting, lets the calls in flight be answered, ends the event streams, then shuts the
   // module down. More than once is fine.
   void Stop();

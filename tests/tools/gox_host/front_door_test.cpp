@@ -19,6 +19,7 @@
 
 #include "tests/support/local_http_server.h"
 #include "tests/support/module/host_test_module.h"
+#include "tests/support/raw_http_client.h"
 #include "tools/common/token_signing.h"
 #include "tools/gox_host/host_server.h"
 
@@ -35,33 +36,7 @@ GoxHost::JsonValue Json(const std::string& text) {
   return value.value_or(GoxHost::JsonValue());
 }
 
-// Sends raw bytes on a fresh connection and returns what comes back until the server closes or two
-// seconds pass without data.
-std::string RawExchange(int port, const std::string& bytes,
-                        milliseconds pauseBeforeReading = milliseconds(0)) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return "(no connection)";
-  }
-  timeval timeout{2, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  (void)send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  std::this_thread::sleep_for(pauseBeforeReading);
-  std::string answer;
-  char buffer[4096];
-  for (int reads = 0; reads < 1000; ++reads) {
-    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
-    answer.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(fd);
-  return answer;
-}
+using GoxHostTest::RawExchange;
 
 class FrontDoorTest : public ::testing::Test {
  protected:
