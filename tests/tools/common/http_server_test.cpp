@@ -325,3 +325,103 @@ TEST(HttpMessageTest, QueriesAndPathsAreDecoded) {
 
 }  // namespace
 }  // namespace GoxTools
+
+namespace GoxTools {
+namespace {
+
+std::size_t ResidentBytes() {
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  long pages = 0;
+  long resident = 0;
+  if (statm != nullptr) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return static_cast<std::size_t>(resident) * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::string AdminPut(const std::string& path, const std::string& json) {
+  return "PUT /admin/resources" + path + " HTTP/1.1\r\nHost: t\r\nContent-Length: " + std::to_string(json.size()) +
+         "\r\n\r\n" + json;
+}
+
+TEST(EventStreamsTest, AThousandOpenStreamsLeaveGoodCallsAnswered) {
+  Host host(TestLimits());
+  Sockets streams;
+  const char* sources[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"};
+  const std::string request = "GET /events HTTP/1.1\r\nHost: t\r\n\r\n";
+  for (int i = 0; i < 1000; ++i) {
+    const int fd = ConnectFrom(host.Port(), sources[i % 4]);
+    ASSERT_GE(fd, 0);
+    streams.fds.push_back(fd);
+    (void)send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  }
+  ASSERT_TRUE(WaitFor([&] { return host.OpenConnections() >= 1000; }, milliseconds(5000)));
+  // Every stream is open: the last one opened carries an event published now.
+  const int admin = ConnectFrom(host.Port());
+  const std::string put = AdminPut("/gox-hosttest/v1/flag", "true");
+  (void)send(admin, put.data(), put.size(), MSG_NOSIGNAL);
+  EXPECT_TRUE(ReadUntilClosed(admin, milliseconds(1000)).starts_with("HTTP/1.1 200"));
+  close(admin);
+  std::string last;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        last += ReadUntilClosed(streams.fds.back(), milliseconds(50));
+        return last.find("/gox-hosttest/v1/flag") != std::string::npos;
+      },
+      milliseconds(3000)))
+      << last.substr(0, 300);
+  for (int i = 0; i < 10; ++i) {
+    const auto answer = TimedGet(host.Port(), host.GoodPath(), milliseconds(1000));
+    ASSERT_TRUE(answer.has_value()) << "call " << i;
+    EXPECT_TRUE(answer->starts_with("HTTP/1.1 200"));
+  }
+}
+
+TEST(EventStreamsTest, AStreamThatNeverReadsIsDroppedWithMemoryBounded) {
+  HttpLimits limits = TestLimits();
+  limits.streamQueueLimit = 256 * 1024;
+  limits.writeTimeout = milliseconds(60000);  // the queue limit, not the write deadline, ends it
+  Host host(limits);
+  const int deaf = ConnectFrom(host.Port(), "127.0.0.2", 4096);
+  const std::string request = "GET /events HTTP/1.1\r\nHost: t\r\n\r\n";
+  (void)send(deaf, request.data(), request.size(), MSG_NOSIGNAL);
+  const int reader = ConnectFrom(host.Port(), "127.0.0.3");
+  (void)send(reader, request.data(), request.size(), MSG_NOSIGNAL);
+  ASSERT_TRUE(WaitFor([&] { return host.OpenConnections() == 2; }, milliseconds(2000)));
+  const std::size_t residentBefore = ResidentBytes();
+  const std::string value = "\"" + std::string(64 * 1024, 'v') + "\"";
+  const int admin = ConnectFrom(host.Port());
+  std::string seen;
+  int readerEvents = 0;
+  bool dropped = false;
+  // 400 events of 64 KiB (25 MiB in all) for a reader that takes none of them.
+  for (int i = 0; i < 200 && !dropped; ++i) {
+    const std::string put = AdminPut("/gox-hosttest/v1/big", value);
+    (void)send(admin, put.data(), put.size(), MSG_NOSIGNAL);
+    std::string answer;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          answer += ReadUntilClosed(admin, milliseconds(20));
+          return answer.find("eventType") != std::string::npos;
+        },
+        milliseconds(2000)));
+    seen += ReadUntilClosed(reader, milliseconds(5));
+    readerEvents += seen.find("data: ") != std::string::npos ? 1 : 0;
+    seen.erase(0, seen.size() > 16 ? seen.size() - 16 : 0);
+    dropped = host.OpenConnections() == 2;  // the deaf stream gone: the reader and the admin client remain
+  }
+  EXPECT_TRUE(dropped) << "the stream that never reads is still open";
+  EXPECT_LT(ResidentBytes(), residentBefore + (16u << 20)) << "memory grew with the unread events";
+  // The stream that reads is still open and getting events.
+  EXPECT_GT(readerEvents, 0);
+  bool readerClosed = false;
+  (void)ReadUntilClosed(reader, milliseconds(300), &readerClosed);
+  EXPECT_FALSE(readerClosed);
+  close(admin);
+  close(reader);
+  close(deaf);
+}
+
+}  // namespace
+}  // namespace GoxTools
