@@ -36,7 +36,8 @@ struct ServicesOptions {
   GoxTools::HttpLimits http = ServicesHttpLimits();
 };
 
-inline constexpr const char* kUsage = R"(usage: gox-services [options]
+inline constexpr const char* kUsage =
+    R"(usage: gox-services [options]
   --listen HOST:PORT   where to serve HTTP (default 127.0.0.1:8091; port 0 picks a free one)
   --db PATH            the SQLite database of the loadouts (default: a temporary one)
   --fixtures FILE      JSON inventories per puuid for the inventory service
@@ -45,7 +46,8 @@ inline constexpr const char* kUsage = R"(usage: gox-services [options]
                        plugin makes of a front-door-sized body once pretty-printed with tokens added)
   --help               this text
 HTTP limits (reaching one closes that connection only):
-)" GOX_HTTP_LIMIT_USAGE R"(The secret that signs and verifies tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
+)" GOX_HTTP_LIMIT_USAGE
+    R"(The secret that signs and verifies tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
 )";
 
 struct HelpWanted {};

@@ -146,14 +146,17 @@ void ServicesServer::Serve(const GoxTools::HttpRequest& request, const GoxTools:
     return send(loadouts_->GetItems(param("puuid"), request.body));
   if (method == "POST" && path == "/loadouts/v3/items")
     return send(loadouts_->SetItems(param("puuid"), request.body));
-  if (method == "DELETE" && path.starts_with(kItemsPrefix) && path.size() > std::string_view(kItemsPrefix).size() &&
+  if (method == "DELETE" && path.starts_with(kItemsPrefix) &&
+      path.size() > std::string_view(kItemsPrefix).size() &&
       path.find('/', std::string_view(kItemsPrefix).size()) == std::string::npos)
     return send(loadouts_->DeleteItems(param("puuid"), path.substr(std::string_view(kItemsPrefix).size()),
                                        param("inventoryType")));
   if (method == "POST" && path == "/loadouts/v3/signedItems/get")
     return send(loadouts_->SignedItems(param("puuid"), request.body));
-  if (method == "POST" && (path == "/loadouts/v3/setGameCustomization" || path == "/loadouts/v3/setGameCustomization/"))
-    return send(loadouts_->SetGameCustomization(param("location"), param("puuid"), param("accountId"), request.body));
+  if (method == "POST" &&
+      (path == "/loadouts/v3/setGameCustomization" || path == "/loadouts/v3/setGameCustomization/"))
+    return send(
+        loadouts_->SetGameCustomization(param("location"), param("puuid"), param("accountId"), request.body));
   if (method == "GET" && path == "/goxinventoryservice/v2/inventories") {
     std::vector<std::string> types;
     for (const auto& [name, value] : parameters)

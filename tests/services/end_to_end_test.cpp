@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "services/service_options.h"
 #include <signal.h>
+#include "services/service_options.h"
 
 #include <algorithm>
 #include <atomic>

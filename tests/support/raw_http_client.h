@@ -16,8 +16,9 @@ namespace GoxHostTest {
 
 // Sends `bytes` on a fresh connection and returns what comes back until the server closes or two
 // seconds pass without data.
-[[nodiscard]] std::string RawExchange(int port, const std::string& bytes,
-                                      std::chrono::milliseconds pauseBeforeReading = std::chrono::milliseconds(0));
+[[nodiscard]] std::string RawExchange(
+    int port, const std::string& bytes,
+    std::chrono::milliseconds pauseBeforeReading = std::chrono::milliseconds(0));
 
 // What arrives on `fd` until the peer closes or `timeout` passes; `closed` tells which.
 [[nodiscard]] std::string ReadUntilClosed(int fd, std::chrono::milliseconds timeout, bool* closed = nullptr);

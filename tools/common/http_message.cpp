@@ -94,7 +94,8 @@ HttpResponse FailureResponse(int status, std::string_view message) {
 }
 
 std::string ResponseHead(const HttpResponse& response, std::size_t bodyLength, bool keepAlive, bool chunked) {
-  const auto reason = boost::beast::http::obsolete_reason(static_cast<boost::beast::http::status>(response.status));
+  const auto reason =
+      boost::beast::http::obsolete_reason(static_cast<boost::beast::http::status>(response.status));
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " ";
   head.append(reason.data(), reason.size());
   head += "\r\n";

@@ -15,10 +15,10 @@ using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
 // A request whose header and body were read in full.
 struct HttpRequest {
-  std::string method;  // as sent ("GET", "PATCH", a custom token)
-  std::string target;  // as sent: the path and the query, still percent-encoded
-  std::string path;    // the target's path, percent-decoded ("+" stays "+")
-  std::string query;   // the text after "?", as sent; empty when there is none
+  std::string method;   // as sent ("GET", "PATCH", a custom token)
+  std::string target;   // as sent: the path and the query, still percent-encoded
+  std::string path;     // the target's path, percent-decoded ("+" stays "+")
+  std::string query;    // the text after "?", as sent; empty when there is none
   HttpHeaders headers;  // as sent, in order
   std::string body;
   std::string remoteAddress;  // the client's address ("127.0.0.1", "::1")

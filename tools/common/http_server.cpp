@@ -191,8 +191,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     Post([this, timeout, onTimeout = std::move(onTimeout)]() mutable {
       if (phase_ != Phase::kHandling) return;
       callTimer_.expires_after(timeout);
-      callTimer_.async_wait([self = shared_from_this(), onTimeout = std::move(onTimeout)](
-                                const boost::system::error_code& error) {
+      callTimer_.async_wait([self = shared_from_this(),
+                             onTimeout = std::move(onTimeout)](const boost::system::error_code& error) {
         if (!error) onTimeout();
       });
     });
@@ -248,18 +248,18 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   }
 
   void ReadHeaderBytes() {
-    socket_.async_read_some(buffer_.prepare(kReadChunk), [self = shared_from_this()](
-                                                             const boost::system::error_code& error,
-                                                             std::size_t length) {
-      self->buffer_.commit(length);
-      if (error) return self->readTimedOut_ ? self->TimedOut() : self->Finish();
-      if (!self->headerStarted_) {
-        // The first byte after an idle wait starts the header's deadline.
-        self->headerStarted_ = true;
-        self->ArmReadDeadline(Clock::now() + self->limits_.headerTimeout);
-      }
-      self->TryHeader();
-    });
+    socket_.async_read_some(
+        buffer_.prepare(kReadChunk),
+        [self = shared_from_this()](const boost::system::error_code& error, std::size_t length) {
+          self->buffer_.commit(length);
+          if (error) return self->readTimedOut_ ? self->TimedOut() : self->Finish();
+          if (!self->headerStarted_) {
+            // The first byte after an idle wait starts the header's deadline.
+            self->headerStarted_ = true;
+            self->ArmReadDeadline(Clock::now() + self->limits_.headerTimeout);
+          }
+          self->TryHeader();
+        });
   }
 
   void TryHeader() {
@@ -313,8 +313,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   }
 
   void ReadBody() {
-    const auto allowance = std::chrono::milliseconds(
-        limits_.bodyMinRate == 0 ? 0 : bodyReceived_ * 1000 / limits_.bodyMinRate);
+    const auto allowance =
+        std::chrono::milliseconds(limits_.bodyMinRate == 0 ? 0 : bodyReceived_ * 1000 / limits_.bodyMinRate);
     ArmReadDeadline(bodyStart_ + limits_.bodyTimeout + allowance);
     http::async_read_some(socket_, buffer_, *parser_,
                           [self = shared_from_this()](const beast::error_code& error, std::size_t length) {
@@ -325,7 +325,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                             if (error == http::error::bad_chunk || error == http::error::bad_chunk_extension)
                               return self->Fail(400, kBadChunk);
                             if (error == asio::error::eof || error == http::error::end_of_stream ||
-                                error == asio::error::operation_aborted || error == asio::error::connection_reset)
+                                error == asio::error::operation_aborted ||
+                                error == asio::error::connection_reset)
                               return self->Finish();
                             if (error) return self->Fail(400, kMalformed);
                             if (!self->parser_->is_done()) return self->ReadBody();
@@ -438,18 +439,17 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     sending_.swap(outbox_);
     heartbeatTimer_.cancel();
     ArmWriteDeadline();
-    asio::async_write(
-        socket_, asio::buffer(sending_),
-        [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-          self->writeTimer_.cancel();
-          self->writingStream_ = false;
-          self->queued_ -= std::min(self->queued_.load(), self->sending_.size());
-          self->sending_.clear();
-          if (error || self->phase_ == Phase::kClosed) return self->Finish();
-          if (!self->outbox_.empty()) return self->Flush();
-          if (self->endAfterFlush_) return self->Linger();
-          self->ArmHeartbeat();
-        });
+    asio::async_write(socket_, asio::buffer(sending_),
+                      [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
+                        self->writeTimer_.cancel();
+                        self->writingStream_ = false;
+                        self->queued_ -= std::min(self->queued_.load(), self->sending_.size());
+                        self->sending_.clear();
+                        if (error || self->phase_ == Phase::kClosed) return self->Finish();
+                        if (!self->outbox_.empty()) return self->Flush();
+                        if (self->endAfterFlush_) return self->Linger();
+                        self->ArmHeartbeat();
+                      });
   }
 
   void ArmHeartbeat() {
@@ -577,10 +577,11 @@ bool HttpStream::IsOpen() const {
 }
 
 void HttpServer::Impl::Accept() {
-  acceptor.async_accept(asio::make_strand(io),
-                        [self = shared_from_this()](const boost::system::error_code& error, tcp::socket socket) {
-                          self->OnAccept(error, std::move(socket));
-                        });
+  acceptor.async_accept(
+      asio::make_strand(io),
+      [self = shared_from_this()](const boost::system::error_code& error, tcp::socket socket) {
+        self->OnAccept(error, std::move(socket));
+      });
 }
 
 void HttpServer::Impl::OnAccept(const boost::system::error_code& error, tcp::socket socket) {

@@ -167,9 +167,8 @@ struct FrontDoor::Impl {
     if (endpoint != nullptr) return CallModule(*endpoint, std::move(request), method, reply, send);
     if (isGet && request.path.starts_with(kResourcesPrefix)) {
       std::string path = request.path.substr(std::string_view(kResourcesPrefix).size() - 1);
-      return ReadResource(path, reply, send, [send, path] {
-        send(FailureAnswer(404, FormatText(kNoResource, path.c_str())));
-      });
+      return ReadResource(path, reply, send,
+                          [send, path] { send(FailureAnswer(404, FormatText(kNoResource, path.c_str()))); });
     }
     if (isGet)
       return ReadResource(request.path, reply, send,

@@ -32,7 +32,7 @@ namespace GoxHostApp {
 
 struct FrontDoorOptions {
   std::string host = "127.0.0.1";
-  int port = 0;  // 0: an ephemeral port
+  int port = 0;                                  // 0: an ephemeral port
   GoxTools::HttpLimits http;                     // deadlines, sizes and connection caps
   std::chrono::milliseconds callTimeout{60000};  // how long a request waits for the plugin thread
   int ioThreads = 2;

@@ -62,7 +62,8 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
       ok = milliseconds(options.frontDoor.http.headerTimeout);
       options.frontDoor.http.bodyTimeout = options.frontDoor.http.headerTimeout;
       options.frontDoor.http.writeTimeout = options.frontDoor.http.headerTimeout;
-    } else if (const std::optional<bool> limit = GoxTools::ApplyHttpLimitFlag(flag, value, options.frontDoor.http)) {
+    } else if (const std::optional<bool> limit =
+                   GoxTools::ApplyHttpLimitFlag(flag, value, options.frontDoor.http)) {
       ok = *limit;
     } else if (flag == "--call-timeout-ms") {
       ok = milliseconds(options.frontDoor.callTimeout);

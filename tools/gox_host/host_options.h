@@ -22,7 +22,8 @@ struct HostServerOptions {
   CurlTransportOptions transport;
 };
 
-inline constexpr const char* kUsage = R"(usage: gox-host [options]
+inline constexpr const char* kUsage =
+    R"(usage: gox-host [options]
   --module PATH            the module to load (default: libgox_loadouts.so next to gox-host)
   --listen HOST:PORT       where to serve HTTP (default 127.0.0.1:8090; port 0 picks a free one)
   --fixtures FILE          JSON fixtures for the stand-in plugins
@@ -36,7 +37,8 @@ inline constexpr const char* kUsage = R"(usage: gox-host [options]
   --access-log             log one line per HTTP request
   --help                   this text
 HTTP limits (reaching one closes that connection only):
-)" GOX_HTTP_LIMIT_USAGE R"(The secret that signs inventory tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
+)" GOX_HTTP_LIMIT_USAGE
+    R"(The secret that signs inventory tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
 )";
 
 inline constexpr int kDefaultPort = 8090;

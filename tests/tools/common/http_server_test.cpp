@@ -22,12 +22,12 @@
 namespace GoxTools {
 namespace {
 
-using std::chrono::milliseconds;
 using GoxHostTest::ConnectFrom;
 using GoxHostTest::RawExchange;
 using GoxHostTest::ReadUntilClosed;
 using GoxHostTest::TimedGet;
 using GoxHostTest::WaitFor;
+using std::chrono::milliseconds;
 
 // One of the two servers on the HTTP layer, with its own limits.
 class ServerUnderTest {
@@ -125,7 +125,8 @@ class HttpServerAttackTest : public ::testing::TestWithParam<const char*> {
   void ExpectGoodCalls(int count, const std::string& after) {
     for (int i = 0; i < count; ++i) {
       const auto start = std::chrono::steady_clock::now();
-      const std::optional<std::string> answer = TimedGet(server_->Port(), server_->GoodPath(), milliseconds(1000));
+      const std::optional<std::string> answer =
+          TimedGet(server_->Port(), server_->GoodPath(), milliseconds(1000));
       ASSERT_TRUE(answer.has_value()) << "no answer within 1 s, call " << i << " after " << after;
       EXPECT_TRUE(answer->starts_with("HTTP/1.1 200")) << after << ": " << answer->substr(0, 200);
       EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000)) << after;
@@ -237,7 +238,8 @@ TEST_P(HttpServerAttackTest, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"two Content-Length", "POST /x HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"},
+      {"two Content-Length",
+       "POST /x HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"},
       {"Content-Length and chunked",
        "POST /x HTTP/1.1\r\nHost: t\r\nContent-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"},
       {"chunked and Content-Length",
@@ -245,7 +247,8 @@ TEST_P(HttpServerAttackTest, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
       {"Content-Length and another coding",
        "POST /x HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: gzip\r\nContent-Length: 4\r\n\r\nabcd"},
       {"coding without chunked", "POST /x HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: gzip\r\n\r\nabcd"},
-      {"bad chunk size", "POST /x HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabcd\r\n0\r\n\r\n"},
+      {"bad chunk size",
+       "POST /x HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabcd\r\n0\r\n\r\n"},
       {"folded header", "GET " + path + " HTTP/1.1\r\nHost: t\r\nX-Folded: a\r\n b\r\n\r\n"},
       {"method not a token", "GE(T " + path + " HTTP/1.1\r\nHost: t\r\n\r\n"},
       {"unknown version", "GET " + path + " HTTP/1.2\r\nHost: t\r\n\r\n"},
@@ -253,7 +256,8 @@ TEST_P(HttpServerAttackTest, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
   };
   for (const Case& c : cases) {
     // A second request rides behind each: it must never be answered, since the first one's end is unknown.
-    const std::string answer = RawExchange(server_->Port(), c.bytes + "GET " + path + " HTTP/1.1\r\nHost: t\r\n\r\n");
+    const std::string answer =
+        RawExchange(server_->Port(), c.bytes + "GET " + path + " HTTP/1.1\r\nHost: t\r\n\r\n");
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 400")) << c.name << ": " << answer;
     EXPECT_NE(answer.find("\"httpStatus\":400"), std::string::npos) << c.name;
     EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos) << c.name << " answered twice: " << answer;
@@ -264,7 +268,8 @@ TEST_P(HttpServerAttackTest, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
 TEST_P(HttpServerAttackTest, PipelinedRequestsAreAnsweredInOrderAndExpectContinueIsHonoured) {
   Start(TestLimits());
   const std::string path = server_->GoodPath();
-  const std::string two = "GET " + path + " HTTP/1.1\r\nHost: t\r\n\r\nGET /nowhere-at-all HTTP/1.1\r\nHost: t\r\n"
+  const std::string two = "GET " + path +
+                          " HTTP/1.1\r\nHost: t\r\n\r\nGET /nowhere-at-all HTTP/1.1\r\nHost: t\r\n"
                           "Connection: close\r\n\r\n";
   const std::string answer = RawExchange(server_->Port(), two);
   const std::size_t second = answer.find("HTTP/1.1 4");
@@ -273,15 +278,17 @@ TEST_P(HttpServerAttackTest, PipelinedRequestsAreAnsweredInOrderAndExpectContinu
 
   const int fd = ConnectFrom(server_->Port());
   ASSERT_GE(fd, 0);
-  const std::string head = "PUT /admin/none HTTP/1.1\r\nHost: t\r\nExpect: 100-continue\r\nContent-Length: 2\r\n"
-                           "Connection: close\r\n\r\n";
+  const std::string head =
+      "PUT /admin/none HTTP/1.1\r\nHost: t\r\nExpect: 100-continue\r\nContent-Length: 2\r\n"
+      "Connection: close\r\n\r\n";
   (void)send(fd, head.data(), head.size(), MSG_NOSIGNAL);
   EXPECT_EQ(ReadUntilClosed(fd, milliseconds(100)), "HTTP/1.1 100 Continue\r\n\r\n");
   (void)send(fd, "{}", 2, MSG_NOSIGNAL);
   EXPECT_TRUE(ReadUntilClosed(fd, milliseconds(2000)).starts_with("HTTP/1.1 40"));
   close(fd);
 
-  const std::string tooLarge = "POST /x HTTP/1.1\r\nHost: t\r\nExpect: 100-continue\r\nContent-Length: 999999999\r\n\r\n";
+  const std::string tooLarge =
+      "POST /x HTTP/1.1\r\nHost: t\r\nExpect: 100-continue\r\nContent-Length: 999999999\r\n\r\n";
   EXPECT_TRUE(RawExchange(server_->Port(), tooLarge).starts_with("HTTP/1.1 413"));
 }
 
@@ -298,7 +305,8 @@ TEST(HttpServerTest, APortInUseIsRefusedNamingTheAddress) {
 
 TEST(HttpServerTest, AnAnswerNeverGivenBecomesA500AndALateOneA504) {
   HttpServer server({"127.0.0.1", 0, 1, {}}, [](HttpRequest request, HttpReply reply) {
-    if (request.path == "/late") reply.SendUnlessAnsweredWithin(milliseconds(100), FailureResponse(504, "late"));
+    if (request.path == "/late")
+      reply.SendUnlessAnsweredWithin(milliseconds(100), FailureResponse(504, "late"));
     if (request.path == "/late") reply.After(milliseconds(2000), [reply] { reply.Send({}); });
   });
   ASSERT_EQ(server.Bind(), std::nullopt);
@@ -341,8 +349,8 @@ std::size_t ResidentBytes() {
 }
 
 std::string AdminPut(const std::string& path, const std::string& json) {
-  return "PUT /admin/resources" + path + " HTTP/1.1\r\nHost: t\r\nContent-Length: " + std::to_string(json.size()) +
-         "\r\n\r\n" + json;
+  return "PUT /admin/resources" + path +
+         " HTTP/1.1\r\nHost: t\r\nContent-Length: " + std::to_string(json.size()) + "\r\n\r\n" + json;
 }
 
 TEST(EventStreamsTest, AThousandOpenStreamsLeaveGoodCallsAnswered) {

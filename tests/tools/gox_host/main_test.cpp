@@ -100,7 +100,6 @@ namespace GoxHostApp {
 namespace {
 using std::chrono::milliseconds;
 
-
 // A second gox-host or gox-services on a port that one already listens on must fail loudly instead
 // of sharing the port and taking half the connections.
 TEST(ServerProcessesTest, APortInUseIsRefusedWithExitStatusOneAndNoReadyLine) {
