@@ -16,7 +16,7 @@ std::variant<ServicesOptions, HelpWanted, std::string> ParseArguments(
     GoxTools::HttpLimits probe;
     if (flag != "--listen" && flag != "--db" && flag != "--fixtures" && flag != "--threads" &&
         !GoxTools::ApplyHttpLimitFlag(flag, "", probe).has_value())
-      return "unknown argument " + flag;
+      return (flag.starts_with("-") ? "unknown option " : "unknown argument ") + flag;
     if (i + 1 >= arguments.size()) return flag + " needs a value";
     const std::string& value = arguments[++i];
     bool ok = !value.empty();

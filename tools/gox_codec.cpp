@@ -4,8 +4,9 @@
 //   gox-codec decode --from json|msgpack|yaml [FILE]   decoded value as indented JSON, or the failure
 //   gox-codec encode --to json [--pretty] [FILE]       JSON rewritten in canonical form (fields sorted)
 //
-// Input comes from FILE or standard input. Exit status: 0 on success, 1 when the input is refused
-// (the message goes to standard error), 2 for a usage error or an unreadable file.
+// Input comes from FILE or standard input. Exit status: 0 on success (and for --help, which prints the
+// usage on standard output), 1 when the input is refused (the message goes to standard error), 2 for a
+// usage error or an unreadable file.
 
 #include <cstdint>
 #include <cstdio>
@@ -88,6 +89,11 @@ Quarn::ConversionResult Decode(const std::string& format, const std::string& inp
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string_view first = argc > 1 ? argv[1] : "";
+  if (first == "--help" || first == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::fputs(kUsage, stderr);

@@ -5,6 +5,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +49,15 @@ TEST(RunScriptTest, StartsBothPrintsWorkingCurlLinesAndStopsOnCtrlC) {
   ASSERT_NE(printed.find(kReadyLine), std::string::npos) << printed << run.ErrorOutput();
   ASSERT_EQ(curls.size(), 7u) << printed;
   ASSERT_NE(curls[0].find("/events"), std::string::npos) << curls[0];
+  ASSERT_TRUE(hostUrl.starts_with("http://127.0.0.1:")) << printed;
+  // The README's "Try it" table shows the same lines, on the default port.
+  std::ifstream readmeFile(std::string(GOX_SOURCE_DIR) + "/README.md");
+  const std::string readme((std::istreambuf_iterator<char>(readmeFile)), std::istreambuf_iterator<char>());
+  for (std::string line : curls) {
+    for (std::size_t at = line.find(hostUrl); at != std::string::npos; at = line.find(hostUrl))
+      line.replace(at, hostUrl.size(), "http://127.0.0.1:8090");
+    EXPECT_NE(readme.find("| `" + line + "` |"), std::string::npos) << "not in the README: " << line;
+  }
 
   // The event stream runs beside the other lines.
   ChildProcess events("/bin/bash", {"-c", curls[0]});
@@ -85,6 +96,47 @@ TEST(RunScriptTest, StartsBothPrintsWorkingCurlLinesAndStopsOnCtrlC) {
   httplib::Client after("127.0.0.1", std::stoi(hostPort));
   after.set_connection_timeout(std::chrono::seconds(1));
   EXPECT_FALSE(after.Get("/gox-loadouts/v1/enabled"));
+}
+
+// A script or a supervisor starts scripts/run without job control, so the shell running it ignores
+// SIGINT from the start, and stops it with a signal to the whole process group.
+TEST(RunScriptTest, ASignalToTheProcessGroupIsANormalStop) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    ChildProcess starter(
+        "/bin/bash",
+        {"-c", R"("$0" & run=$!; trap '' INT TERM; wait "$run"; echo "run exited $?")",
+         std::string(GOX_SOURCE_DIR) + "/scripts/run"},
+        {"GOX_BUILD_DIR=" + BuildDir(), "GOX_HOST_LISTEN=127.0.0.1:0", "GOX_SERVICES_LISTEN=127.0.0.1:0"});
+    std::string printed;
+    for (int i = 0; i < 100 && printed.find(kReadyLine) == std::string::npos; ++i)
+      printed += starter.ReadLine(milliseconds(60000)) + "\n";
+    ASSERT_NE(printed.find(kReadyLine), std::string::npos) << printed << starter.ErrorOutput();
+
+    starter.SignalGroup(signal);
+    const std::string rest = starter.ReadAll(milliseconds(20000));
+    EXPECT_EQ(starter.Wait(milliseconds(20000)), 0) << signal;
+    EXPECT_NE(rest.find("run: stopped"), std::string::npos) << signal << ": " << rest;
+    EXPECT_NE(rest.find("run exited 0"), std::string::npos) << signal << ": " << rest;
+    EXPECT_EQ(starter.ErrorOutput().find("ended on its own"), std::string::npos) << starter.ErrorOutput();
+  }
+}
+
+// A child that dies leaves its last log lines on the terminal, since the logs go with the run.
+TEST(RunScriptTest, AChildThatEndsOnItsOwnShowsTheEndOfItsLog) {
+  ChildProcess run(
+      "/bin/bash", {std::string(GOX_SOURCE_DIR) + "/scripts/run"},
+      {"GOX_BUILD_DIR=" + BuildDir(), "GOX_HOST_LISTEN=127.0.0.1:0", "GOX_SERVICES_LISTEN=127.0.0.1:0"});
+  std::string printed;
+  for (int i = 0; i < 100 && printed.find(kReadyLine) == std::string::npos; ++i)
+    printed += run.ReadLine(milliseconds(60000)) + "\n";
+  ASSERT_NE(printed.find(kReadyLine), std::string::npos) << printed << run.ErrorOutput();
+  // The run's own children are the two servers; kill gox-host by its id.
+  const auto killed = RunLine("pkill -KILL -P " + std::to_string(run.Pid()) + " -x gox-host; echo $?");
+  ASSERT_EQ(killed.first, "0\n");
+  EXPECT_EQ(run.Wait(milliseconds(20000)), 1);
+  const std::string errors = run.ErrorOutput();
+  EXPECT_NE(errors.find("run: gox-host ended on its own (exit status 137)"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("OKAY host: module"), std::string::npos) << errors;
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ TEST(ServiceOptionsTest, ReadsEveryFlagAndNamesTheWrongOne) {
       {{"--threads", "4x"}, "bad value for --threads: 4x"},
       {{"--db", ""}, "bad value for --db: "},
       {{"--db"}, "--db needs a value"},
-      {{"--verbose"}, "unknown argument --verbose"},
+      {{"--verbose"}, "unknown option --verbose"},
+      {{"stray"}, "unknown argument stray"},
   };
   for (const auto& [arguments, message] : refused) {
     auto result = ParseArguments(arguments);

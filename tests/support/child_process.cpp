@@ -117,6 +117,10 @@ void ChildProcess::Signal(int signal) const {
   if (pid_ > 0 && !exited_) kill(pid_, signal);
 }
 
+void ChildProcess::SignalGroup(int signal) const {
+  if (pid_ > 0 && !exited_) kill(-pid_, signal);
+}
+
 std::string ChildProcess::ErrorOutput() const {
   std::FILE* file = std::fopen(errPath_.c_str(), "r");
   if (file == nullptr) return {};

@@ -37,6 +37,8 @@ class ChildProcess {
   // exited by then.
   int Wait(std::chrono::milliseconds timeout);
   void Signal(int signal) const;
+  // Sends `signal` to the whole process group it leads, as a supervisor or a script stopping it does.
+  void SignalGroup(int signal) const;
   [[nodiscard]] pid_t Pid() const { return pid_; }
   [[nodiscard]] std::string ErrorOutput() const;
 

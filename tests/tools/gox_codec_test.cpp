@@ -60,6 +60,11 @@ TEST(GoxCodecTest, DecodesEachFormatOrReportsItsFailure) {
       {"decode --from xml", "", 2, "", nullptr},
       {"encode --to yaml", "", 2, "", nullptr},
       {"decode --from json /nonexistent/file", "", 2, "", "Cannot read /nonexistent/file.\n"},
+      {"", "", 2, "", nullptr},
+      {"--help", "", 0,
+       "usage: gox-codec decode --from json|msgpack|yaml [FILE]\n"
+       "       gox-codec encode --to json [--pretty] [FILE]\n",
+       ""},
   };
   for (const Case& c : cases) {
     const Outcome outcome = RunCodec(c.arguments, c.input);

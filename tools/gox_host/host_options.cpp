@@ -38,9 +38,9 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
       options.frontDoor.accessLog = true;
       continue;
     }
-    if (i + 1 >= arguments.size())
-      return flag.starts_with("--") ? flag + " needs a value" : "unknown argument " + flag;
-    const std::string& value = arguments[++i];
+    // A missing value is told only for a flag that takes one: an unknown flag is told as such first.
+    const bool hasValue = i + 1 < arguments.size();
+    const std::string value = hasValue ? arguments[++i] : std::string();
     const auto milliseconds = [&](std::chrono::milliseconds& out) {
       const auto number = ParseNumber<std::int64_t>(value, 1, 24LL * 3600 * 1000);
       if (number) out = std::chrono::milliseconds(*number);
@@ -76,8 +76,9 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
       ok = number.has_value();
       if (ok) options.transport.totalTimeoutMs = *number;
     } else {
-      return "unknown argument " + flag;
+      return (flag.starts_with("-") ? "unknown option " : "unknown argument ") + flag;
     }
+    if (!hasValue) return flag + " needs a value";
     if (!ok) return "bad value for " + flag + ": " + value;
   }
   return options;

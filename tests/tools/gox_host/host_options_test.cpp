@@ -75,8 +75,13 @@ TEST(HostOptionsTest, WrongCommandLinesAreRefusedWithTheReason) {
       {{"--body-limit", "-1"}, "bad value for --body-limit: -1"},
       {{"--read-timeout-ms", "1e3"}, "bad value for --read-timeout-ms: 1e3"},
       {{"--services-url", "ftp://x"}, "bad value for --services-url: ftp://x"},
-      {{"--frobnicate", "1"}, "unknown argument --frobnicate"},
+      {{"--frobnicate", "1"}, "unknown option --frobnicate"},
+      {{"--bogus"}, "unknown option --bogus"},
+      {{"--listen", "127.0.0.1:0", "-x"}, "unknown option -x"},
+      {{"--module"}, "--module needs a value"},
+      {{"--services-url"}, "--services-url needs a value"},
       {{"stray"}, "unknown argument stray"},
+      {{"stray", "more"}, "unknown argument stray"},
   };
   for (const Case& c : cases) {
     const auto parsed = ParseArguments(c.arguments);

@@ -80,6 +80,7 @@ TEST(GoxHostProcessTest, StartFailuresExitNonZeroWithTheReason) {
   };
   const Case cases[] = {
       {{"--listen", "nowhere"}, 2, "gox-host: bad value for --listen: nowhere"},
+      {{"--bogus"}, 2, "gox-host: unknown option --bogus\nusage: gox-host [options]"},
       {{"--module", "/nonexistent/libgox_loadouts.so", "--listen", "127.0.0.1:0"},
        1,
        "/nonexistent/libgox_loadouts.so"},
