@@ -1,9 +1,7 @@
 #include "tools/common/http_message.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cctype>
+#include <cstdio>
 #include <ostream>
 #include <utility>
 // clang-format off
@@ -78,15 +76,20 @@ std::string QueryValue(const std::vector<std::pair<std::string, std::string>>& p
 }
 
 std::string FailureBody(int status, std::string_view message) {
-  rapidjson::StringBuffer text;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(text);
-  writer.StartObject();
-  writer.Key("httpStatus");
-  writer.Int(status);
-  writer.Key("message");
-  writer.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
-  writer.EndObject();
-  return std::string(text.GetString(), text.GetSize());
+  std::string body = "{\"httpStatus\":" + std::to_string(status) + ",\"message\":\"";
+  for (const char c : message) {
+    if (c == '"' || c == '\\') {
+      body += '\\';
+      body += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      body += escaped;
+    } else {
+      body += c;
+    }
+  }
+  return body + "\"}";
 }
 
 HttpResponse FailureResponse(int status, std::string_view message) {

@@ -137,6 +137,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     });
   }
 
+  // Closes the connection at once (from the thread that stops the server, once the I/O threads are gone).
+  void Abort() {
+    Post([this] { Finish(); });
+  }
+
   // The answer to exchange `exchange`; ignored when that exchange is over.
   void Deliver(std::uint64_t exchange, HttpResponse response) {
     Post([this, exchange, response = std::move(response)]() mutable {
@@ -155,6 +160,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
         return;
       }
       callTimer_.cancel();
+      awaitingAnswer_.reset();
       phase_ = Phase::kStreaming;
       heartbeat_ = Chunk(heartbeat);
       heartbeatInterval_ = interval;
@@ -358,6 +364,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     head_ = message.method() == http::verb::head;
     parser_.reset();
     phase_ = Phase::kHandling;
+    // The I/O threads keep running until the answer is written, however late it comes.
+    awaitingAnswer_.emplace(server_->io.get_executor());
     auto state = std::make_shared<HttpReply::State>();
     state->session = shared_from_this();
     state->exchange = exchange_;
@@ -370,6 +378,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   void WriteAnswer(HttpResponse response) {
     callTimer_.cancel();
+    awaitingAnswer_.reset();
     phase_ = Phase::kWriting;
     if (response.cutBody) keepAlive_ = false;
     out_ = ResponseHead(response, response.body.size(), keepAlive_);
@@ -484,6 +493,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     writeTimer_.cancel();
     callTimer_.cancel();
     heartbeatTimer_.cancel();
+    awaitingAnswer_.reset();
     boost::system::error_code ignored;
     socket_.shutdown(tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
@@ -504,6 +514,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   Phase phase_ = Phase::kReading;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> awaitingAnswer_;
   std::uint64_t exchange_ = 0;
   bool firstRequest_ = true;
   bool headerStarted_ = false;
@@ -679,13 +690,14 @@ void HttpServer::Stop() {
   std::vector<std::shared_ptr<HttpSession>> sessions;
   {
     std::lock_guard lock(impl_->mutex);
-    if (!impl_->stopping) {
-      impl_->stopping = true;
-      for (const auto& [key, weak] : impl_->sessions)
-        if (auto session = weak.lock()) sessions.push_back(std::move(session));
-    }
+    if (impl_->stopping) return;
+    impl_->stopping = true;
+    for (const auto& [key, weak] : impl_->sessions)
+      if (auto session = weak.lock()) sessions.push_back(std::move(session));
   }
-  asio::post(impl_->acceptor.get_executor(), [impl = impl_] {
+  // A plain pointer: a handler that never runs (the server never started) must not keep the server
+  // alive from inside its own queue.
+  asio::post(impl_->acceptor.get_executor(), [impl = impl_.get()] {
     boost::system::error_code ignored;
     impl->acceptor.close(ignored);
     impl->acceptRetry.cancel();
@@ -696,6 +708,20 @@ void HttpServer::Stop() {
   for (std::thread& thread : impl_->threads)
     if (thread.joinable()) thread.join();
   impl_->threads.clear();
+  // What reached a session after the I/O threads ended (an event for a stream, a late answer) waits in
+  // the queue and holds the session, and through it the server: close what is left and run it out here.
+  impl_->io.restart();
+  for (int round = 0; round < 100; ++round) {
+    {
+      std::lock_guard lock(impl_->mutex);
+      for (const auto& [key, weak] : impl_->sessions)
+        if (auto session = weak.lock()) sessions.push_back(std::move(session));
+    }
+    for (const auto& session : sessions)
+      session->Abort();
+    sessions.clear();
+    if (impl_->io.poll() == 0) break;
+  }
 }
 
 std::size_t HttpServer::OpenConnections() const {

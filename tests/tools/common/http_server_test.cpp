@@ -329,6 +329,8 @@ TEST(HttpMessageTest, QueriesAndPathsAreDecoded) {
   EXPECT_EQ(parameters[3].second, "x y");
   EXPECT_EQ(QueryValue(parameters, "c"), "%zz");
   EXPECT_EQ(PercentDecode("/a%20b+c%4", false), "/a b+c%4");
+  // Failure messages carry request text at times: they stay one JSON string.
+  EXPECT_EQ(FailureBody(400, "a\"b\\\n"), R"({"httpStatus":400,"message":"a\"b\\\u000a"})");
 }
 
 }  // namespace
@@ -420,7 +422,14 @@ TEST(EventStreamsTest, AStreamThatNeverReadsIsDroppedWithMemoryBounded) {
     dropped = host.OpenConnections() == 2;  // the deaf stream gone: the reader and the admin client remain
   }
   EXPECT_TRUE(dropped) << "the stream that never reads is still open";
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__has_feature)
   EXPECT_LT(ResidentBytes(), residentBefore + (16u << 20)) << "memory grew with the unread events";
+#elif defined(__has_feature)
+#if !__has_feature(address_sanitizer)
+  EXPECT_LT(ResidentBytes(), residentBefore + (16u << 20)) << "memory grew with the unread events";
+#endif
+#endif
+  (void)residentBefore;  // the address sanitizer keeps freed memory in quarantine: no bound there
   // The stream that reads is still open and getting events.
   EXPECT_GT(readerEvents, 0);
   bool readerClosed = false;
