@@ -9,6 +9,8 @@ namespace {
 
 constexpr const char* kResourcesPrefix = "/admin/resources/";
 constexpr const char* kGameCustomizationPath = "/admin/game-customization";
+constexpr const char* kLogPath = "/admin/log";
+constexpr const char* kModulesPath = "/admin/modules";
 
 constexpr const char* kNotLoopback = "the admin API answers loopback clients only";
 constexpr const char* kNoSuchAdminPath = "no admin resource %s";
@@ -17,6 +19,10 @@ constexpr const char* kBadBody = "the body must be one JSON value";
 constexpr const char* kNoResource = "no resource at %s";
 constexpr const char* kBusy = "the plugin thread did not answer in time";
 constexpr const char* kStopping = "gox-host is shutting down";
+
+rapidjson::Value Text(const std::string& text, rapidjson::MemoryPoolAllocator<>& allocator) {
+  return rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+}
 
 std::string ChangeJson(const std::string& path, const char* eventType) {
   GoxHost::JsonValue change;
@@ -48,7 +54,37 @@ HttpAnswer AdminApi::Handle(const AdminRequest& request) {
         },
         answer);
   }
+  if (request.path == kLogPath || request.path == kModulesPath) {
+    if (request.method != "GET")
+      return FailureAnswer(405, FormatText(kWrongMethod, request.method.c_str(), request.path.c_str()));
+    return request.path == kLogPath ? LogTail() : Modules();
+  }
   return FailureAnswer(404, FormatText(kNoSuchAdminPath, request.path.c_str()));
+}
+
+HttpAnswer AdminApi::LogTail() {
+  GoxHost::JsonValue tail;
+  GoxHost::JsonDocument& document = tail.Edit();
+  auto& allocator = document.GetAllocator();
+  document.SetObject();
+  rapidjson::Value lines(rapidjson::kArrayType);
+  if (log_ != nullptr)
+    for (const std::string& line : log_->Tail())
+      lines.PushBack(Text(ValidUtf8(line), allocator), allocator);
+  document.AddMember("lines", lines, allocator);
+  return JsonAnswer(tail.Text());
+}
+
+HttpAnswer AdminApi::Modules() {
+  GoxHost::JsonValue modules;
+  GoxHost::JsonDocument& document = modules.Edit();
+  auto& allocator = document.GetAllocator();
+  document.SetArray();
+  rapidjson::Value module(rapidjson::kObjectType);
+  module.AddMember("name", Text(plugin_.ShortName(), allocator), allocator);
+  module.AddMember("version", Text(plugin_.VersionText(), allocator), allocator);
+  document.PushBack(module, allocator);
+  return JsonAnswer(modules.Text());
 }
 
 HttpAnswer AdminApi::Resource(const AdminRequest& request, const std::string& path) {

@@ -5,6 +5,8 @@
 //   DELETE /admin/resources/{path}   removes /{path} and fires Delete; 404 when there is nothing
 //   GET    /admin/resources/{path}   the stored value; 404 when there is nothing
 //   GET    /admin/game-customization what the service-proxy stand-in received, oldest first
+//   GET    /admin/log                the host log's last lines, oldest first: {"lines": [...]}
+//   GET    /admin/modules            the loaded modules: [{"name", "version"}]
 //
 // Only loopback clients are served (403 otherwise). A change is answered once its event has reached the
 // module, so a request that follows it sees the module's new state; the answer is
@@ -17,6 +19,7 @@
 #include <string>
 
 #include "tools/gox_host/call_mapping.h"
+#include "tools/gox_host/host_log.h"
 #include "tools/gox_host/plugin_stand_ins.h"
 #include "tools/gox_host/plugin_thread.h"
 
@@ -41,19 +44,23 @@ struct AdminRequest {
 
 class AdminApi {
  public:
-  // `standIns` is touched on the plugin thread only.
-  AdminApi(PluginThread& plugin, PluginStandIns& standIns, std::chrono::milliseconds timeout)
-      : plugin_(plugin), standIns_(standIns), timeout_(timeout) {}
+  // `standIns` is touched on the plugin thread only; without a `log`, /admin/log has no lines.
+  AdminApi(PluginThread& plugin, PluginStandIns& standIns, std::chrono::milliseconds timeout,
+           HostLog* log = nullptr)
+      : plugin_(plugin), standIns_(standIns), timeout_(timeout), log_(log) {}
 
   // The answer to a request whose path starts with kAdminPrefix.
   [[nodiscard]] HttpAnswer Handle(const AdminRequest& request);
 
  private:
   HttpAnswer Resource(const AdminRequest& request, const std::string& path);
+  HttpAnswer LogTail();
+  HttpAnswer Modules();
 
   PluginThread& plugin_;
   PluginStandIns& standIns_;
   std::chrono::milliseconds timeout_;
+  HostLog* log_;
 };
 
 }  // namespace GoxHostApp

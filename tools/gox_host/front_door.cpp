@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tools/gox_host/console_files.h"
 #include "tools/gox_host/openapi.h"
 
 namespace GoxHostApp {
@@ -97,6 +98,11 @@ struct EventPump {
   }
 };
 
+std::string ServerUrl(const std::string& host, int port) {
+  const bool ipv6 = host.find(':') != std::string::npos;
+  return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 }  // namespace
 
 struct FrontDoor::Impl {
@@ -105,6 +111,7 @@ struct FrontDoor::Impl {
   EventHub& events;
   AdminApi* admin;
   HostLog& log;
+  ConsoleFiles console;
   std::string openApi;
   std::atomic<std::uint32_t> nextRequestId = 1;
   Worker adminWorker;
@@ -123,13 +130,11 @@ struct FrontDoor::Impl {
         events(givenEvents),
         admin(givenAdmin),
         log(givenLog),
+        console(options.consoleFolder),
         server(GoxTools::HttpServerOptions{options.host, options.port, options.ioThreads, options.http},
                [this](GoxTools::HttpRequest request, GoxTools::HttpReply reply) {
                  Handle(std::move(request), std::move(reply));
-               }) {
-    openApi =
-        BuildOpenApi(plugin.Description(), "gox-host: " + plugin.ShortName(), plugin.VersionText()).Text();
-  }
+               }) {}
 
   void Handle(GoxTools::HttpRequest request, GoxTools::HttpReply reply) {
     Send send = [reply](HttpAnswer answer) { reply.Send(ToResponse(std::move(answer))); };
@@ -148,6 +153,9 @@ struct FrontDoor::Impl {
   void Dispatch(GoxTools::HttpRequest request, const GoxTools::HttpReply& reply, const Send& send) {
     const bool isGet = request.method == "GET" || request.method == "HEAD";
     if (isGet && request.path == kOpenApiPath) return send(JsonAnswer(openApi));
+    if (isGet)
+      if (std::optional<ConsoleFile> file = console.Find(request.path))
+        return send(HttpAnswer{200, std::move(file->contentType), std::move(file->bytes), {}});
     if (isGet && request.path == kEventsPath) return StreamEvents(reply);
     if (admin != nullptr && request.path.starts_with(kAdminPrefix)) {
       auto adminRequest = std::make_shared<AdminRequest>(
@@ -247,7 +255,12 @@ FrontDoor::~FrontDoor() {
 }
 
 std::optional<std::string> FrontDoor::Bind() {
-  return impl_->server.Bind();
+  if (auto error = impl_->server.Bind()) return error;
+  // The document names the URL clients reach, which is known only once the port is bound.
+  impl_->openApi = BuildOpenApi(impl_->plugin.Description(), "gox-host: " + impl_->plugin.ShortName(),
+                                impl_->plugin.VersionText(), ServerUrl(impl_->options.host, Port()))
+                       .Text();
+  return std::nullopt;
 }
 
 int FrontDoor::Port() const {

@@ -2,6 +2,7 @@
 // 127.0.0.1 by default.
 //
 // What it answers, in this order:
+//   GET / and /console/...  the developer console's files (console_files.h)
 //   GET /openapi.json       the module's API as an OpenAPI 3 document
 //   GET /events             a server-sent-events stream of every event the host delivers
 //   /admin/...              the admin API (loopback clients only; absent with --no-admin)
@@ -38,6 +39,7 @@ struct FrontDoorOptions {
   int ioThreads = 2;
   std::chrono::milliseconds eventKeepAlive{15000};
   bool accessLog = false;
+  std::string consoleFolder;  // the developer console's files (console_files.h); empty: no console
 };
 
 class FrontDoor {

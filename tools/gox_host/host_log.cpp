@@ -60,6 +60,14 @@ void HostLog::WriteLine(std::string_view levelText, std::string_view source, std
   std::lock_guard lock(mutex_);
   std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);
+  if (kept_.size() == kKeptLines) kept_.pop_front();
+  kept_.push_back(line);
+}
+
+std::vector<std::string> HostLog::Tail(std::size_t count) {
+  std::lock_guard lock(mutex_);
+  const std::size_t first = kept_.size() > count ? kept_.size() - count : 0;
+  return {kept_.begin() + static_cast<std::ptrdiff_t>(first), kept_.end()};
 }
 
 }  // namespace GoxHostApp

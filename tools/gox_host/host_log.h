@@ -8,11 +8,14 @@
 
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace GoxHostApp {
 
@@ -31,11 +34,17 @@ class HostLog {
   void Warning(std::string_view message) { Write(LogLevel::kWarning, "host", message); }
   void Error(std::string_view message) { Write(LogLevel::kError, "host", message); }
 
+  // The last lines written, oldest first, at most `count` of them; the log keeps kKeptLines.
+  [[nodiscard]] std::vector<std::string> Tail(std::size_t count = kKeptLines);
+
+  static constexpr std::size_t kKeptLines = 500;
+
  private:
   void WriteLine(std::string_view levelText, std::string_view source, std::string_view message);
 
   std::FILE* out_;
   std::mutex mutex_;
+  std::deque<std::string> kept_;
 };
 
 // One log line without its end of line, for a time given in milliseconds since the epoch. Control

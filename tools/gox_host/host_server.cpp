@@ -52,7 +52,8 @@ std::optional<std::string> HostServer::Start(PluginLoadEntry entry) {
   };
   if (auto error = plugin_.Start(std::move(plugin))) return error;
 
-  if (options_.admin) admin_ = std::make_unique<AdminApi>(plugin_, standIns_, options_.frontDoor.callTimeout);
+  if (options_.admin)
+    admin_ = std::make_unique<AdminApi>(plugin_, standIns_, options_.frontDoor.callTimeout, &log_);
   frontDoor_ = std::make_unique<FrontDoor>(options_.frontDoor, plugin_, events_, admin_.get(), log_);
   if (auto error = frontDoor_->Bind()) {
     plugin_.Stop();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/common/stop_signals.h"
+#include "tools/gox_host/console_files.h"
 #include "tools/gox_host/host_server.h"
 
 namespace {
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
   }
   GoxHostApp::HostServerOptions options = std::get<GoxHostApp::HostServerOptions>(std::move(parsed));
   if (options.modulePath.empty()) options.modulePath = GoxHostApp::DefaultModulePath(ExecutablePath(argv[0]));
+  if (options.frontDoor.consoleFolder.empty())
+    options.frontDoor.consoleFolder = GoxHostApp::DefaultConsoleFolder(ExecutablePath(argv[0]));
 
   GoxTools::BlockStopSignals();
   curl_global_init(CURL_GLOBAL_DEFAULT);

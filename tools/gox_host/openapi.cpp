@@ -1,7 +1,9 @@
 #include "tools/gox_host/openapi.h"
 
 #include <cctype>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "plugin/plugin_abi.h"
 
@@ -34,6 +36,12 @@ enum class NativeKind : std::uint32_t {
 };
 
 constexpr const char* kFailureSchema = "GoxHostFailure";
+constexpr const char* kSchemasPrefix = "#/components/schemas/";
+constexpr const char* kEventSchemas = "x-event-schemas";
+constexpr const char* kEventSchemasPrefix = "#/x-event-schemas/";
+constexpr const char* kInfoDescription =
+    "The module's endpoints as gox-host serves them. A list or a structure in the query is one parameter "
+    "whose value is its JSON text, percent-encoded.";
 
 // Argument locations of the API description.
 constexpr std::uint32_t kLocationQuery = 1;
@@ -51,7 +59,7 @@ rapidjson::Value Object() {
 
 rapidjson::Value Reference(std::string_view typeName, Allocator& allocator) {
   rapidjson::Value schema = Object();
-  schema.AddMember("$ref", Text("#/components/schemas/" + std::string(typeName), allocator), allocator);
+  schema.AddMember("$ref", Text(kSchemasPrefix + std::string(typeName), allocator), allocator);
   return schema;
 }
 
@@ -184,7 +192,31 @@ rapidjson::Value JsonContent(rapidjson::Value schema, Allocator& allocator) {
   return content;
 }
 
-rapidjson::Value Responses(const GoxHost::EndpointInfo& endpoint, Allocator& allocator) {
+// The failure answers every operation may give, with the front door's failure shape; 413 only where
+// the operation takes a body.
+struct FailureAnswerInfo {
+  const char* status;
+  const char* description;
+  bool bodyOnly;
+};
+constexpr FailureAnswerInfo kFailureAnswers[] = {
+    {"400", "The arguments could not be bound to the function (unknown, misplaced, malformed or missing).",
+     false},
+    {"404", "No function of the module answers the call.", false},
+    {"413", "The request body is over gox-host's limit.", true},
+    {"500", "The module failed while handling the call; the message names the failed step.", false},
+    {"503", "The module refuses calls for now (the feature is off), or gox-host is shutting down.", false},
+    {"504", "The module did not answer in time.", false},
+};
+
+rapidjson::Value FailureResponse(const char* description, Allocator& allocator) {
+  rapidjson::Value failure = Object();
+  failure.AddMember("description", rapidjson::StringRef(description), allocator);
+  failure.AddMember("content", JsonContent(Reference(kFailureSchema, allocator), allocator), allocator);
+  return failure;
+}
+
+rapidjson::Value Responses(const GoxHost::EndpointInfo& endpoint, bool hasBody, Allocator& allocator) {
   rapidjson::Value responses = Object();
   rapidjson::Value ok = Object();
   ok.AddMember("description", "The result.", allocator);
@@ -197,19 +229,48 @@ rapidjson::Value Responses(const GoxHost::EndpointInfo& endpoint, Allocator& all
   rapidjson::Value empty = Object();
   empty.AddMember("description", "An empty result.", allocator);
   responses.AddMember("204", empty, allocator);
-  rapidjson::Value failure = Object();
-  failure.AddMember("description", "A failure, with its HTTP status.", allocator);
-  failure.AddMember("content", JsonContent(Reference(kFailureSchema, allocator), allocator), allocator);
-  responses.AddMember("default", failure, allocator);
+  for (const FailureAnswerInfo& answer : kFailureAnswers)
+    if (hasBody || !answer.bodyOnly)
+      responses.AddMember(rapidjson::StringRef(answer.status), FailureResponse(answer.description, allocator),
+                          allocator);
+  responses.AddMember("default", FailureResponse("Any other failure, with its HTTP status.", allocator),
+                      allocator);
   return responses;
 }
 
-rapidjson::Value Operation(const GoxHost::EndpointInfo& endpoint, Allocator& allocator) {
+// Kinds that bind from a JSON text when they come as one query value.
+bool IsStructuredKind(std::uint32_t kind) {
+  return kind == static_cast<std::uint32_t>(NativeKind::Object) ||
+         kind == static_cast<std::uint32_t>(NativeKind::Vector) ||
+         kind == static_cast<std::uint32_t>(NativeKind::Struct);
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+std::string Summary(const GoxHost::EndpointInfo& endpoint, std::string_view methodText) {
+  if (!endpoint.description.empty()) return endpoint.description;
+  return UpperCase(methodText) + " " + endpoint.path;
+}
+
+std::string Description(const GoxHost::EndpointInfo& endpoint, std::string_view methodText) {
+  std::string text = "Calls the module's function " + endpoint.name + " (" + UpperCase(methodText) + " " +
+                     endpoint.path + ").";
+  if (!endpoint.description.empty()) text += " " + endpoint.description;
+  if (!endpoint.help.empty()) text += "\n\n" + endpoint.help;
+  return text;
+}
+
+rapidjson::Value Operation(const GoxHost::EndpointInfo& endpoint, std::string_view methodText,
+                           Allocator& allocator) {
   rapidjson::Value operation = Object();
   operation.AddMember("operationId", Text(endpoint.name, allocator), allocator);
-  if (!endpoint.description.empty())
-    operation.AddMember("summary", Text(endpoint.description, allocator), allocator);
-  if (!endpoint.help.empty()) operation.AddMember("description", Text(endpoint.help, allocator), allocator);
+  operation.AddMember("summary", Text(Summary(endpoint, methodText), allocator), allocator);
+  operation.AddMember("description", Text(Description(endpoint, methodText), allocator), allocator);
   rapidjson::Value tags(rapidjson::kArrayType);
   for (const std::string& tag : endpoint.tags)
     tags.PushBack(Text(tag, allocator), allocator);
@@ -242,23 +303,80 @@ rapidjson::Value Operation(const GoxHost::EndpointInfo& endpoint, Allocator& all
     if (!argument.description.empty())
       parameter.AddMember("description", Text(argument.description, allocator), allocator);
     parameter.AddMember("required", inPath || !argument.optional, allocator);
-    // A list in the query comes as the parameter repeated.
-    if (std::string_view(in) == "query" && argument.kind == static_cast<std::uint32_t>(NativeKind::Vector)) {
-      parameter.AddMember("style", "form", allocator);
-      parameter.AddMember("explode", true, allocator);
-    }
-    parameter.AddMember("schema", schema, allocator);
+    // A list or a structure in the query binds from one value holding its JSON text; a repeated
+    // parameter (?types=A&types=B) would bind as the last text alone.
+    if (std::string_view(in) == "query" && IsStructuredKind(argument.kind))
+      parameter.AddMember("content", JsonContent(std::move(schema), allocator), allocator);
+    else
+      parameter.AddMember("schema", schema, allocator);
     parameters.PushBack(parameter, allocator);
   }
   operation.AddMember("parameters", parameters, allocator);
-  operation.AddMember("responses", Responses(endpoint, allocator), allocator);
+  operation.AddMember("responses", Responses(endpoint, operation.HasMember("requestBody"), allocator),
+                      allocator);
   return operation;
+}
+
+// The registered types that the named ones refer to, themselves included, directly or through the
+// fields of another such type.
+std::set<std::string> ReachableTypeNames(const GoxHost::ApiDescription& description,
+                                         std::vector<std::string> pending) {
+  std::set<std::string> used;
+  while (!pending.empty()) {
+    std::string name = std::move(pending.back());
+    pending.pop_back();
+    if (name.empty() || !used.insert(name).second) continue;
+    if (const GoxHost::TypeInfo* type = description.FindType(name))
+      for (const GoxHost::FieldInfo& field : type->fields)
+        pending.push_back(field.typeName);
+  }
+  return used;
+}
+
+std::set<std::string> OperationTypeNames(const GoxHost::ApiDescription& description) {
+  std::vector<std::string> names;
+  for (const GoxHost::EndpointInfo& endpoint : description.endpoints) {
+    names.push_back(endpoint.returnTypeName);
+    for (const GoxHost::ArgumentInfo& argument : endpoint.arguments)
+      names.push_back(argument.typeName);
+  }
+  return ReachableTypeNames(description, std::move(names));
+}
+
+std::set<std::string> EventTypeNames(const GoxHost::ApiDescription& description) {
+  std::vector<std::string> names;
+  for (const GoxHost::EventInfo& event : description.events)
+    names.push_back(event.payloadTypeName);
+  return ReachableTypeNames(description, std::move(names));
+}
+
+// Points every reference to a type of `moved` at `section` instead of components/schemas.
+void MoveReferences(rapidjson::Value& value, const std::set<std::string>& moved, std::string_view section,
+                    Allocator& allocator) {
+  if (value.IsArray()) {
+    for (rapidjson::Value& element : value.GetArray())
+      MoveReferences(element, moved, section, allocator);
+    return;
+  }
+  if (!value.IsObject()) return;
+  // By index: comparing rapidjson's mutable member iterators is ambiguous under C++20.
+  for (rapidjson::SizeType i = 0; i < value.MemberCount(); ++i) {
+    auto& member = *(value.MemberBegin() + static_cast<std::ptrdiff_t>(i));
+    if (member.name == "$ref" && member.value.IsString()) {
+      const std::string_view target(member.value.GetString(), member.value.GetStringLength());
+      const std::string_view prefix = kSchemasPrefix;
+      if (target.starts_with(prefix) && moved.contains(std::string(target.substr(prefix.size()))))
+        member.value = Text(std::string(section) + std::string(target.substr(prefix.size())), allocator);
+      continue;
+    }
+    MoveReferences(member.value, moved, section, allocator);
+  }
 }
 
 }  // namespace
 
 GoxHost::JsonValue BuildOpenApi(const GoxHost::ApiDescription& description, std::string_view title,
-                                std::string_view version) {
+                                std::string_view version, std::string_view serverUrl) {
   GoxHost::JsonValue result;
   GoxHost::JsonDocument& document = result.Edit();
   Allocator& allocator = document.GetAllocator();
@@ -267,17 +385,27 @@ GoxHost::JsonValue BuildOpenApi(const GoxHost::ApiDescription& description, std:
   rapidjson::Value info = Object();
   info.AddMember("title", Text(title, allocator), allocator);
   info.AddMember("version", Text(version, allocator), allocator);
+  info.AddMember("description", rapidjson::StringRef(kInfoDescription), allocator);
   document.AddMember("info", info, allocator);
+  if (!serverUrl.empty()) {
+    rapidjson::Value server = Object();
+    server.AddMember("url", Text(serverUrl, allocator), allocator);
+    server.AddMember("description", "gox-host", allocator);
+    rapidjson::Value servers(rapidjson::kArrayType);
+    servers.PushBack(server, allocator);
+    document.AddMember("servers", servers, allocator);
+  }
 
   rapidjson::Value paths = Object();
   rapidjson::Value custom(rapidjson::kArrayType);
+  std::set<std::string> tagNames;
   for (const GoxHost::EndpointInfo& endpoint : description.endpoints) {
     const char* key = OperationKey(endpoint.method);
     if (key == nullptr) {
       rapidjson::Value entry = Object();
       entry.AddMember("path", Text(endpoint.path, allocator), allocator);
       entry.AddMember("method", Text(endpoint.customMethod, allocator), allocator);
-      entry.AddMember("operation", Operation(endpoint, allocator), allocator);
+      entry.AddMember("operation", Operation(endpoint, endpoint.customMethod, allocator), allocator);
       custom.PushBack(entry, allocator);
       continue;
     }
@@ -285,15 +413,39 @@ GoxHost::JsonValue BuildOpenApi(const GoxHost::ApiDescription& description, std:
       paths.AddMember(Text(endpoint.path, allocator), Object(), allocator);
     rapidjson::Value& item = paths[endpoint.path.c_str()];
     if (item.HasMember(key)) continue;  // the first endpoint of a path and method is the one called
-    item.AddMember(rapidjson::StringRef(key), Operation(endpoint, allocator), allocator);
+    item.AddMember(rapidjson::StringRef(key), Operation(endpoint, key, allocator), allocator);
+    tagNames.insert(endpoint.tags.begin(), endpoint.tags.end());
   }
+  // Every tag an operation carries is declared, so that tools can group by it.
+  rapidjson::Value tags(rapidjson::kArrayType);
+  for (const std::string& name : tagNames) {
+    rapidjson::Value tag = Object();
+    tag.AddMember("name", Text(name, allocator), allocator);
+    tag.AddMember("description", Text("The operations the module registered under " + name + ".", allocator),
+                  allocator);
+    tags.PushBack(tag, allocator);
+  }
+  document.AddMember("tags", tags, allocator);
+  // gox-host asks for no credentials: every operation is open to the clients it serves.
+  document.AddMember("security", rapidjson::Value(rapidjson::kArrayType), allocator);
   document.AddMember("paths", paths, allocator);
   if (!custom.Empty()) document.AddMember("x-custom-methods", custom, allocator);
 
+  // Operations' types go to components/schemas; the types only events carry are grouped apart, since
+  // OpenAPI has no place for events and tools would report them as unused components.
+  const std::set<std::string> operationTypes = OperationTypeNames(description);
+  std::set<std::string> eventOnlyTypes;
+  for (const std::string& name : EventTypeNames(description))
+    if (!operationTypes.contains(name)) eventOnlyTypes.insert(name);
   rapidjson::Value schemas = Object();
-  for (const GoxHost::TypeInfo& type : description.types)
-    if (!schemas.HasMember(type.name.c_str()))
-      schemas.AddMember(Text(type.name, allocator), TypeSchema(type, allocator), allocator);
+  rapidjson::Value eventSchemas = Object();
+  for (const GoxHost::TypeInfo& type : description.types) {
+    rapidjson::Value* section = operationTypes.contains(type.name)   ? &schemas
+                                : eventOnlyTypes.contains(type.name) ? &eventSchemas
+                                                                     : nullptr;
+    if (section != nullptr && !section->HasMember(type.name.c_str()))
+      section->AddMember(Text(type.name, allocator), TypeSchema(type, allocator), allocator);
+  }
   if (!schemas.HasMember(kFailureSchema))
     schemas.AddMember(rapidjson::StringRef(kFailureSchema), FailureSchema(allocator), allocator);
   rapidjson::Value components = Object();
@@ -311,6 +463,10 @@ GoxHost::JsonValue BuildOpenApi(const GoxHost::ApiDescription& description, std:
     events.PushBack(entry, allocator);
   }
   document.AddMember("x-events", events, allocator);
+  if (!eventSchemas.ObjectEmpty()) {
+    document.AddMember(rapidjson::StringRef(kEventSchemas), eventSchemas, allocator);
+    MoveReferences(document, eventOnlyTypes, kEventSchemasPrefix, allocator);
+  }
   return result;
 }
 

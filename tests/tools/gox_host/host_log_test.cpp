@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace GoxHostApp {
 namespace {
@@ -42,6 +43,22 @@ TEST(HostLogTest, ModuleLevelsAreNamed) {
   for (const char* part :
        {"   OKAY module: a\n", "  ERROR module: b\n", "      9 module: c\n", "   WARN host: d\n"})
     EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
+}
+
+TEST(HostLogTest, TheTailKeepsTheLastLinesInOrder) {
+  std::FILE* sink = std::tmpfile();
+  ASSERT_NE(sink, nullptr);
+  HostLog log(sink);
+  for (std::size_t i = 0; i < HostLog::kKeptLines + 3; ++i)
+    log.Info("line " + std::to_string(i));
+  const std::vector<std::string> all = log.Tail();
+  ASSERT_EQ(all.size(), HostLog::kKeptLines);
+  EXPECT_TRUE(all.front().ends_with("host: line 3")) << all.front();
+  EXPECT_TRUE(all.back().ends_with("host: line " + std::to_string(HostLog::kKeptLines + 2))) << all.back();
+  const std::vector<std::string> two = log.Tail(2);
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_EQ(two.back(), all.back());
+  std::fclose(sink);
 }
 
 }  // namespace
