@@ -85,6 +85,7 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
 
   mutable std::mutex mutex;
   bool stopping = false;
+  std::atomic<bool> halted = false;  // stopped, and the queue run out: nothing runs any more
   std::size_t open = 0;
   std::unordered_map<std::string, std::size_t> perClient;
   std::unordered_map<HttpSession*, std::weak_ptr<HttpSession>> sessions;
@@ -216,6 +217,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   template <class Task>
   void Post(Task task) {
+    // Once the server has run out its queue for good, nothing may wait in it holding this session.
+    if (server_->halted) return;
     asio::post(socket_.get_executor(),
                [self = shared_from_this(), task = std::move(task)]() mutable { task(); });
   }
@@ -722,6 +725,8 @@ void HttpServer::Stop() {
     sessions.clear();
     if (impl_->io.poll() == 0) break;
   }
+  impl_->halted = true;
+  impl_->io.poll();
 }
 
 std::size_t HttpServer::OpenConnections() const {
