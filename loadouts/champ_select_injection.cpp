@@ -16,6 +16,9 @@ namespace {
 
 using Api::GameflowPhase;
 
+// The cause inside kGameCustomizationFailed when the payload of a signed item could not be built whole.
+constexpr const char* kPayloadOutOfMemory = "Out of memory building the payload";
+
 bool IsHandled(PluginResourceEventType type) {
   return type == PluginResourceEventType::Create || type == PluginResourceEventType::Update;
 }
@@ -50,6 +53,8 @@ MaybeType<BindingProperty> ChampSelectInjection::SendSignedItemsToGame(std::uint
     BindingProperty payload;
     payload.Field("prefix").SetString(kSignedItemPrefix);
     payload.Field("signedJWT").SetString(signedItem);
+    // A payload cut short would hand the draft an item without its token.
+    if (payload.AllocationFailed()) return Logged(Failed(kGameCustomizationFailed, kPayloadOutOfMemory));
     MaybeType<BindingProperty> answer = module_.CallServiceProxyAndWait<BindingProperty, BindingProperty>(
         kTeamBuilderService, kTeamBuilderMethod, payload);
     if (answer.HasFailure()) return Logged(Failed(kGameCustomizationFailed, answer.GetFailure().Message()));

@@ -17,7 +17,8 @@ void LoadoutsPlugin::OnRegister() {
 
 bool LoadoutsPlugin::OnInitialize() {
   SubscribeUpstream(*this, state_, injection_);
-  return true;
+  // A state built without one of the resources would serve requests for the wrong player or place.
+  return LostInitialValues() == 0;
 }
 
 }  // namespace Quarn::Client::Loadouts

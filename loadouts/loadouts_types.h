@@ -134,6 +134,7 @@ struct GameflowSession {
 
 // The identifier of the list of inventory items, which the inventory conversion reads into.
 inline constexpr std::uint32_t kInventoryItemListTypeId = 0x4B1D0E57;
+static_assert(kInventoryItemListTypeId != kReservedTypeId, "the reserved identifier is never found by id");
 
 }  // namespace Quarn::Client::Loadouts::Api
 

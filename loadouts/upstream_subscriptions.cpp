@@ -81,7 +81,9 @@ void OnRegion(AppModule& module, LoadoutsState& state, const TypedResourceEvent<
         ReportAssertion(kRegionDataAssertion, kRegionDataUnavailable, nullptr, 0, nullptr);
         return;
       }
-      const BindingProperty& entry = regionData.Value().Field(region);
+      // Read through a const view: the writing accessor would insert the member it looks for.
+      const BindingProperty& data = regionData.Value();
+      const BindingProperty& entry = data.Field(region);
       if (!entry.HasField("servers")) return;
       const BindingProperty& servers = entry.Field("servers");
       if (!servers.HasField("trovix_service_location")) return;

@@ -18,13 +18,17 @@ ConversionResult& ConversionResult::operator=(ConversionResult&& other) noexcept
   return *this;
 }
 
+namespace {
+constexpr const char* kOutOfMemoryMessage = "Out of memory";
+}  // namespace
+
 void ConversionResult::Init() noexcept {
   value_.Reset();
   ok_ = true;
 }
 
 void ConversionResult::Fail(std::string_view message) noexcept {
-  value_.Reset();
+  value_ = BindingProperty();  // a new root: a tree that ran out of memory before stays marked otherwise
   ok_ = false;
   value_.MakeStructure();
   value_.Field(kErrorField).SetString(message);
@@ -32,6 +36,8 @@ void ConversionResult::Fail(std::string_view message) noexcept {
 
 std::string_view ConversionResult::Message() const noexcept {
   if (ok_) return {};
+  // A message the heap could not hold is reported as what happened to it.
+  if (value_.AllocationFailed()) return kOutOfMemoryMessage;
   return value_.Field(kErrorField).GetString({});
 }
 

@@ -17,14 +17,32 @@ std::atomic<std::uint64_t> gAllocationCount{0};
 std::atomic<std::uint64_t> gBytesFreed{0};
 std::atomic<std::uint64_t> gFreeCount{0};
 
-// 0: disarmed; n: the nth allocation from now fails.
+// 0: disarmed; n: the nth allocation from now fails. When gFailOnward is set, the countdown stays at 1
+// once it gets there, so that allocation and every later one fail.
 std::atomic<std::uint64_t> gFailCountdown{0};
+std::atomic<bool> gFailOnward{false};
+std::atomic<bool> gFailOnwardFired{false};  // a lasting setting has failed an allocation
+std::atomic<std::uint64_t> gRefused{0};
+
+// Counts a refused allocation and answers the null the hooks then return.
+std::nullptr_t Refused() noexcept {
+  gRefused.fetch_add(1, std::memory_order_relaxed);
+  return nullptr;
+}
 
 // True when the test switch says this allocation fails. One relaxed load when disarmed.
 bool InjectedFailure() noexcept {
   std::uint64_t left = gFailCountdown.load(std::memory_order_relaxed);
   while (left != 0) {
-    if (gFailCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) return left == 1;
+    if (left == 1 && gFailOnward.load(std::memory_order_relaxed)) {
+      gFailOnwardFired.store(true, std::memory_order_relaxed);
+      Refused();
+      return true;
+    }
+    if (gFailCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+      if (left == 1) Refused();
+      return left == 1;
+    }
   }
   return false;
 }
@@ -78,7 +96,8 @@ std::uint64_t HeapBytesInUse() noexcept {
 void* HeapAllocate(std::size_t size) noexcept {
   if (InjectedFailure()) return nullptr;
   void* block = std::malloc(size == 0 ? 1 : size);
-  if (block != nullptr) CountAllocation(malloc_usable_size(block));
+  if (block == nullptr) return Refused();
+  CountAllocation(malloc_usable_size(block));
   return block;
 }
 
@@ -87,7 +106,7 @@ void* HeapReallocate(void* pointer, std::size_t size) noexcept {
   if (InjectedFailure()) return nullptr;
   const std::size_t oldSize = malloc_usable_size(pointer);
   void* block = std::realloc(pointer, size == 0 ? 1 : size);
-  if (block == nullptr) return nullptr;
+  if (block == nullptr) return Refused();
   CountRelease(oldSize);
   CountAllocation(malloc_usable_size(block));
   return block;
@@ -112,7 +131,7 @@ void* HeapMapPages(std::size_t size) noexcept {
   // Not populated: a small tree writes one or two pages of a block, and the others would cost a fault
   // each for nothing.
   void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) return nullptr;
+  if (block == MAP_FAILED) return Refused();
   CountAllocation(size);
   return block;
 }
@@ -141,8 +160,31 @@ bool HeapRecommitPages(void* pointer, std::size_t size) noexcept {
   return true;
 }
 
+namespace {
+
+// Arms the switch in the given mode and answers what the previous setting still had to go: 0 also for a
+// lasting setting that has failed an allocation, like a one-shot one that has fired.
+std::uint64_t ArmFailureSwitch(std::uint64_t nth, bool onward) noexcept {
+  // Disarmed first, so that no allocation in between sees the new countdown with the old mode.
+  const std::uint64_t left = gFailCountdown.exchange(0);
+  const bool wasOnward = gFailOnward.exchange(onward && nth != 0);
+  const bool fired = gFailOnwardFired.exchange(false);
+  gFailCountdown.store(nth);
+  return wasOnward && fired ? 0 : left;
+}
+
+}  // namespace
+
+std::uint64_t RefusedHeapAllocations() noexcept {
+  return gRefused.load(std::memory_order_relaxed);
+}
+
 std::uint64_t FailNthHeapAllocation(std::uint64_t nth) noexcept {
-  return gFailCountdown.exchange(nth);
+  return ArmFailureSwitch(nth, false);
+}
+
+std::uint64_t FailHeapAllocationsFrom(std::uint64_t nth) noexcept {
+  return ArmFailureSwitch(nth, true);
 }
 
 }  // namespace Quarn

@@ -72,10 +72,19 @@ void HeapUnmapAdjacentPages(void* pointer, std::size_t size, std::size_t count) 
 // (nothing counted) only when the test switch below fails it.
 [[nodiscard]] bool HeapRecommitPages(void* pointer, std::size_t size) noexcept;
 
+// How many allocations the hooks above have refused since the process started, the test switch's
+// included: a caller that sees it change knows that what it built meanwhile may be incomplete.
+[[nodiscard]] std::uint64_t RefusedHeapAllocations() noexcept;
+
 // Test switch: the allocation that is the nth from now (1 = the next one) through any hook above
 // fails; the ones after it succeed again. 0 disarms the switch. Returns how many allocations the
 // previous setting still had to go, 0 when it had fired or was disarmed.
 std::uint64_t FailNthHeapAllocation(std::uint64_t nth) noexcept;
+
+// Test switch, the lasting form: the allocation that is the nth from now and every one after it fail,
+// until the switch is disarmed (0 here or in FailNthHeapAllocation). Returns how many allocations the
+// previous setting still had to go, 0 when it had fired or was disarmed.
+std::uint64_t FailHeapAllocationsFrom(std::uint64_t nth) noexcept;
 
 // A standard allocator over the hooks, for containers whose memory belongs to the module heap.
 // Stateless: all instances compare equal.

@@ -67,6 +67,8 @@ template <class T>
 void ReadNative(ConversionResult& result, T& value, const BindingProperty& input, std::string_view name,
                 const TypeInfo* type, const TypeRegistry& registry);
 
+inline constexpr const char* kValueCopyOutOfMemoryMessage = "Couldn't copy a value: out of memory.";
+
 // Writes value's form into target. type is the registered structure or enumeration the value (or its
 // elements) refers to.
 template <class T>
@@ -88,6 +90,8 @@ void WriteNative(ConversionResult& status, BindingProperty& target, const T& val
     target.SetString(value);
   } else if constexpr (kKind == NativeKind::Object) {
     target = value;
+    // A copy cut short by the heap would be written as some other value.
+    if (target.AllocationFailed()) status.Fail(kValueCopyOutOfMemoryMessage);
   } else if constexpr (kKind == NativeKind::Blob) {
     target.SetBlob(std::span<const std::uint8_t>(value));
   } else if constexpr (kKind == NativeKind::Enum) {
@@ -142,7 +146,7 @@ void ReadNative(ConversionResult& result, T& value, const BindingProperty& input
     std::string text = ReadString(result, input, name, &registry);
     if (result.Ok()) value = std::move(text);
   } else if constexpr (kKind == NativeKind::Object) {
-    ReadObject(result, value, input);
+    ReadObject(result, value, input, name);
   } else if constexpr (kKind == NativeKind::Blob) {
     ReadBlob(result, value, input, name);
   } else if constexpr (kKind == NativeKind::Enum) {

@@ -377,10 +377,16 @@ std::int32_t ReadEnum(ConversionResult& result, const BindingProperty& input, st
   }
 }
 
-void ReadObject(ConversionResult& result, BindingProperty& target, const BindingProperty& input) {
+void ReadObject(ConversionResult& result, BindingProperty& target, const BindingProperty& input,
+                std::string_view name) {
   if (!result.Ok()) return;
   // Assignment copies before it releases, so input may lie inside target.
   target = input;
+  // A copy cut short by the heap is not the value that was read.
+  if (target.AllocationFailed()) {
+    target = BindingProperty();
+    FailWith(result, kObjectOutOfMemoryMessage, name);
+  }
 }
 
 }  // namespace Quarn

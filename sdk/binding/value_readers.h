@@ -57,6 +57,7 @@ inline constexpr const char* kStringKindMessage =
 inline constexpr const char* kVectorKindMessage =
     "Couldn't assign value to '%1' of type vector because the input not a collection.";
 // %1 name.
+inline constexpr const char* kObjectOutOfMemoryMessage = "Couldn't copy the value of '%1': out of memory.";
 inline constexpr const char* kMapKindMessage =
     "Couldn't assign value to '%1' of type map because the input not a structure.";
 
@@ -100,7 +101,8 @@ void FailWith(ConversionResult& result, const char* templ, const Args&... args) 
                                     std::string_view name, const TypeInfo* type);
 
 // Resets target and copies input into it. Every kind is accepted, empty included.
-void ReadObject(ConversionResult& result, BindingProperty& target, const BindingProperty& input);
+void ReadObject(ConversionResult& result, BindingProperty& target, const BindingProperty& input,
+                std::string_view name);
 
 // Empties target, then reads a collection into it: one default element per input element, each
 // non-empty input element read by readElement(result, element, input element, name) in index order

@@ -79,6 +79,10 @@ void WriteResponse(PluginResponse& response, CallStatus& status, const TypeRegis
   std::int32_t statusCode = status.statusCode;
   if (!status.result.Ok()) {
     storage->error = std::string(status.result.Message());
+  } else if (status.result.Value().AllocationFailed()) {
+    // A result the heap cut short is not the handler's answer.
+    storage->error = kOutOfMemoryText;
+    statusCode = 500;
   } else if (!ToHost(response.body, status.result.Value(), &registry)) {
     storage->error = FormatString(kResultToHostMessage, functionName);
     statusCode = 400;

@@ -15,6 +15,16 @@ namespace Quarn {
 namespace {
 
 constexpr const char* kPayloadName = "<result>";
+// %1 the log name, %2 the resource path.
+constexpr const char* kInitialValueLost = "%s: Couldn't read the current value of %s: out of memory";
+// The failure of every waiting service-proxy request when an answer could not be read.
+constexpr const char* kAnswerLost = "Service proxy answer lost: out of memory";
+
+// An answer some request may be waiting for (async answers have no waiter).
+bool IsAwaitedAnswer(std::string_view name) {
+  return name == kServiceProxyUuidEvent || name == kServiceProxyMethodEvent;
+}
+
 // %1 the log name, %2 the event name, %3 what was thrown.
 constexpr const char* kEventThrew = "%s: Handling event %s failed: %s";
 
@@ -50,6 +60,11 @@ void AppModule::Subscribe(std::string_view path) {
         DispatchToListeners(event);
       },
       kResourceEventFlag);
+}
+
+void AppModule::NoteLostInitialValue(std::string_view path) {
+  ++lostInitialValues_;
+  Log(kLogLevelError, kCategoryDebug, kInitialValueLost, logName_.c_str(), std::string(path).c_str());
 }
 
 void AppModule::Unsubscribe(std::string_view path) {
@@ -119,10 +134,13 @@ void AppModule::DeliverEvent(const PluginEventRecord* event) {
   if (found == eventHandlers_.end()) return;
   // The handler is held while it runs, so that it may replace or remove its own registration.
   const std::shared_ptr<EventHandler> handler = found->second;
+  const std::uint64_t refused = RefusedHeapAllocations();
   MaybeType<BindingProperty> payload = PayloadOf(*event);
   if (payload.HasFailure()) {
     Trace("%s: Couldn't convert payload %s for event %s: %s", logName_.c_str(), "", event->name,
           payload.GetFailure().Message().c_str());
+    if (RefusedHeapAllocations() != refused && IsAwaitedAnswer(event->name))
+      serviceProxy_.FailInFlight(kAnswerLost);
     return;
   }
   Trace("%s: Handling event %s", logName_.c_str(), event->name);
@@ -170,14 +188,17 @@ ExternalResponse AppModule::SendExternalRequest(const ExternalRequest& request) 
 
 void AppModule::RegisterServiceProxyHandlers() {
   // Each handler reads the answer record and hands it to the tables under its key.
-  const auto handler = [this](auto arrive) {
-    return [this, arrive](const BindingProperty& payload) {
+  // awaited: a request may wait for the answer (async answers have no waiter).
+  const auto handler = [this](bool awaited, auto arrive) {
+    return [this, awaited, arrive](const BindingProperty& payload) {
       PluginServiceProxyResponse answer;
       ConversionResult result;
+      const std::uint64_t refused = RefusedHeapAllocations();
       ToNative(result, answer, payload, kPayloadName, *registry_);
       if (!result.Ok()) {
         Trace("%s: Couldn't convert service proxy answer: %s", logName_.c_str(),
               std::string(result.Message()).c_str());
+        if (awaited && RefusedHeapAllocations() != refused) serviceProxy_.FailInFlight(kAnswerLost);
         return;
       }
       arrive(answer);
@@ -185,16 +206,21 @@ void AppModule::RegisterServiceProxyHandlers() {
   };
   using Answer = const PluginServiceProxyResponse&;
   RegisterEventHandler(kServiceProxyUuidEvent,
-                       handler([this](Answer answer) { serviceProxy_.Arrive(answer.uuid, answer); }),
+                       handler(true, [this](Answer answer) { serviceProxy_.Arrive(answer.uuid, answer); }),
                        kServiceProxyEventFlag);
-  RegisterEventHandler(kServiceProxyMethodEvent, handler([this](Answer answer) {
-                         serviceProxy_.Arrive(ServiceProxyKey(answer.serviceName, answer.methodName), answer);
-                       }),
+  RegisterEventHandler(kServiceProxyMethodEvent,
+                       handler(true,
+                               [this](Answer answer) {
+                                 serviceProxy_.Arrive(ServiceProxyKey(answer.serviceName, answer.methodName),
+                                                      answer);
+                               }),
                        kServiceProxyEventFlag);
-  RegisterEventHandler(kServiceProxyAsyncEvent, handler([this](Answer answer) {
-                         serviceProxy_.ArriveAsync(ServiceProxyKey(answer.serviceName, answer.methodName),
-                                                   answer);
-                       }),
+  RegisterEventHandler(kServiceProxyAsyncEvent,
+                       handler(false,
+                               [this](Answer answer) {
+                                 serviceProxy_.ArriveAsync(
+                                     ServiceProxyKey(answer.serviceName, answer.methodName), answer);
+                               }),
                        kServiceProxyEventFlag);
 }
 

@@ -26,6 +26,7 @@
 #include "sdk/binding/binding_property.h"
 #include "sdk/binding/conversion_result.h"
 #include "sdk/binding/maybe_type.h"
+#include "sdk/binding/module_heap.h"
 #include "sdk/binding/native_converters.h"
 #include "sdk/binding/type_registry.h"
 #include "sdk/host/bridge_types.h"
@@ -157,6 +158,11 @@ class AppModule : public ResourceListenerRegistry {
   // The telemetry sender; null before Initialize.
   [[nodiscard]] TelemetrySender* Telemetry() const { return telemetry_.get(); }
 
+  // How many exact listeners missed their resource's current value because the heap refused an
+  // allocation while it was read or delivered; each is logged at error level. A plugin whose state is
+  // built from those values cannot start complete.
+  [[nodiscard]] std::size_t LostInitialValues() const { return lostInitialValues_; }
+
   // The number of Subscribe calls on path's event name not yet matched by Unsubscribe.
   [[nodiscard]] std::int32_t SubscriptionCount(std::string_view path) const;
 
@@ -183,12 +189,18 @@ class AppModule : public ResourceListenerRegistry {
   void DeliverEvent(const PluginEventRecord* event);
   // DeliverEvent, with whatever it throws caught and logged.
   void DeliverCaught(const PluginEventRecord* event) noexcept;
+  // Counts and logs a listener of path whose current value was lost to a refused allocation.
+  void NoteLostInitialValue(std::string_view path);
 
   std::unordered_map<std::string, std::shared_ptr<EventHandler>> eventHandlers_;
   std::unordered_map<std::string, std::int32_t> subscriptionCounts_;
+  std::size_t lostInitialValues_ = 0;
   ServiceProxyTables serviceProxy_{logName_};
   std::unique_ptr<TelemetrySender> telemetry_;
 };
+
+// Why a resource value the heap cut short is not published.
+inline constexpr const char* kResourceOutOfMemory = "out of memory";
 
 template <class T>
 void AppModule::AddResourceListener(std::string_view path,
@@ -212,13 +224,18 @@ void AppModule::AddResourceListener(std::string_view path,
   const bool exact = StoreListener(path, std::move(listener));
   Subscribe(path);
   if (!exact) return;
+  // A read that fails, or a value that does not convert, is no loss: the resource says so itself. A
+  // refused allocation on the way is one, whatever it made of the read or the delivery.
+  const std::uint64_t refused = RefusedHeapAllocations();
   MaybeType<BindingProperty> current = SendRequest<BindingProperty>(kHttpMethodGet, path);
-  if (current.HasFailure()) return;
-  PluginResourceEvent created;
-  created.uri = std::string(path);
-  created.eventType = PluginResourceEventType::Create;
-  created.data = current.TakeValue();
-  initial(created);
+  if (!current.HasFailure()) {
+    PluginResourceEvent created;
+    created.uri = std::string(path);
+    created.eventType = PluginResourceEventType::Create;
+    created.data = current.TakeValue();
+    initial(created);
+  }
+  if (RefusedHeapAllocations() != refused) NoteLostInitialValue(path);
 }
 
 template <class T>
@@ -228,7 +245,8 @@ MaybeType<> AppModule::PublishResource(std::string_view path, const T& value) {
   event.eventType = PluginResourceEventType::Update;
   ConversionResult converted;
   ToProperty(converted, value, *registry_);
-  if (!converted.Ok()) {
+  if (!converted.Ok() || converted.Value().AllocationFailed()) {
+    if (converted.Ok()) converted.Fail(kResourceOutOfMemory);
     Trace("%s: Couldn't convert resource %s for event uri \"%s\"", logName_.c_str(),
           std::string(converted.Message()).c_str(), event.uri.c_str());
     return FailureOf(converted);

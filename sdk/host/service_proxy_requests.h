@@ -77,7 +77,8 @@ template <class T, class R>
   }
   ConversionResult converted;
   ToProperty(converted, payload, registry);
-  if (!converted.Ok()) {
+  // A payload the heap cut short would reach the service as something else than what was asked.
+  if (!converted.Ok() || converted.Value().AllocationFailed()) {
     promise->set_value(
         Failure(0, kServiceProxyPayloadNotConverted, ServiceProxyDetail::TypeName<T>(registry)));
     return future;

@@ -59,6 +59,20 @@ void ServiceProxyTables::SetAsyncHandler(const std::string& key, AsyncHandler ha
   asyncHandlers_.insert_or_assign(key, std::move(handler));
 }
 
+void ServiceProxyTables::FailInFlight(const std::string& error) {
+  std::unordered_map<std::string, Completion> waiting;
+  {
+    std::lock_guard lock(mutex_);
+    waiting.swap(inFlight_);
+  }
+  // Should even the answer's text not be had, the completions are dropped: their promises break, which
+  // their waiters see as a failure too.
+  PluginServiceProxyResponse answer;
+  answer.error = error;
+  for (auto& [key, completion] : waiting)
+    completion(answer);
+}
+
 void ServiceProxyTables::Clear() {
   // The tables are taken out under the mutex and destroyed after it is released: destroying a
   // completion breaks its promise, which must not happen under the lock a waiter's code may need.

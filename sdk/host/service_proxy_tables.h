@@ -49,6 +49,10 @@ class ServiceProxyTables {
   // Registers the handler of unrequested answers under key ("service.method"), replacing an earlier one.
   void SetAsyncHandler(const std::string& key, AsyncHandler handler);
 
+  // Answers every waiting request with the error text at once. For an answer that arrived and could
+  // not be read: no one can tell whose it was, and its waiter would otherwise wait for ever.
+  void FailInFlight(const std::string& error);
+
   // Forgets everything. Dropping a waiting request's completion abandons its promise, so its waiter
   // learns that no answer will come.
   void Clear();

@@ -12,6 +12,7 @@
 #include "loadouts/loadouts_endpoints.h"
 #include "loadouts/upstream_subscriptions.h"
 #include "tests/support/loadouts_fixture.h"
+#include "tests/support/recording_log_target.h"
 
 namespace Quarn::LoadoutsTest {
 namespace {
@@ -21,14 +22,17 @@ using namespace Client::Loadouts;
 const std::string kCustomization = std::string(kLoadoutsBase) + "/loadouts/v3/setGameCustomization/";
 const std::string kSignedItems = std::string(kLoadoutsBase) + "/loadouts/v3/signedItems/get";
 const std::string kItemsSet = std::string(kLoadoutsBase) + "/loadouts/v3/items";
+const std::string kCustomizationUrl = kCustomization + "?location=loc-euw&puuid=p-1&accountId=22";
+const std::string kSignedItemsUrl = kSignedItems + "?puuid=p-1";
+const std::string kItemsSetUrl = kItemsSet + "?puuid=p-1";
 constexpr const char* kSuccessLine = "Loadout 1 injected into DuviRidaze successfully";
 
 class ChampSelectInjectionTest : public LoadoutsFixture {
  protected:
   ChampSelectInjectionTest() {
-    transport_->RouteJson(kHttpMethodPost, kCustomization, "{}");
-    transport_->RouteJson(kHttpMethodPost, kSignedItems, R"(["s1","s2","s3"])");
-    transport_->RouteJson(kHttpMethodPost, kItemsSet, "{}");
+    transport_->RouteJson(kHttpMethodPost, kCustomizationUrl, "{}");
+    transport_->RouteJson(kHttpMethodPost, kSignedItemsUrl, R"(["s1","s2","s3"])");
+    transport_->RouteJson(kHttpMethodPost, kItemsSetUrl, "{}");
   }
 
   void Phase(const char* phase, bool teamBuilderManaged = false) {
@@ -156,24 +160,24 @@ TEST_F(ChampSelectInjectionTest, FailuresOfEitherWayAreReportedByTheTrigger) {
   const Case cases[] = {
       {"customization 500",
        false,
-       kCustomization,
+       kCustomizationUrl,
        GoxHost::ExternalResult{0, 500, {}, "ignored body"},
        {"Loadouts service failed to set the GameCustomizationObject: ",
         prefix + "Loadouts service failed to set the GameCustomizationObject: "}},
       {"customization unreachable",
        false,
-       kCustomization,
+       kCustomizationUrl,
        std::nullopt,
        {"Loadouts service failed to set the GameCustomizationObject: no route",
         prefix + "Loadouts service failed to set the GameCustomizationObject: no route"}},
       {"signed items 404",
        true,
-       kSignedItems,
+       kSignedItemsUrl,
        GoxHost::ExternalResult{0, 404, {}, "no loadout"},
        {prefix + "Error fetching signed loadout from service: no loadout"}},
       {"signed items not a list",
        true,
-       kSignedItems,
+       kSignedItemsUrl,
        GoxHost::ExternalResult{0, 200, {}, "{}"},
        {"Couldn't deserialize items response: {}", prefix + "Couldn't deserialize items response: {}"}},
   };
@@ -255,7 +259,7 @@ TEST_F(ChampSelectInjectionTest, StoringItemsDuringChampionSelectInjectsThatLoad
 
   // A failing re-injection leaves the store a success, with only the operation's own line.
   Phase("ChampSelect", true);
-  transport_->Route(kHttpMethodPost, kSignedItems, GoxHost::ExternalResult{0, 200, {}, "[1"});
+  transport_->Route(kHttpMethodPost, kSignedItemsUrl, GoxHost::ExternalResult{0, 200, {}, "[1"});
   host_.ClearRecords();
   const GoxHost::CallResponse stored =
       Call(kItemsRoute, kHttpMethodPost, "/gox-loadouts/v2/items/4", R"({"A":1})");
@@ -273,6 +277,54 @@ TEST_F(ChampSelectInjectionTest, TheEndpointSendsWhateverThePhase) {
   ASSERT_EQ(transport_->Calls().size(), 1u);
   EXPECT_NE(transport_->Calls()[0].body.find("\"id\": 9"), std::string::npos);
   EXPECT_EQ(Trigger(), "1 -");
+}
+
+TEST_F(ChampSelectInjectionTest, SignedTokenFailureOfEitherWayIsWrappedByTheTriggersLine) {
+  const std::string cause =
+      "Error fetching signed inventories: Unable to obtain signed inventory from gox-inventory plugin: Error "
+      "response for GET /gox-inventory/v1/signedInventory: nobody signs";
+  signedFailure = "nobody signs";
+  Start();
+  for (const bool teamBuilderManaged : {false, true}) {
+    Phase("Lobby");
+    host_.ClearRecords();
+    transport_->ClearCalls();
+    Phase("ChampSelect", teamBuilderManaged);
+    EXPECT_EQ(Errors(),
+              (std::vector<std::string>{
+                  cause, "Failed to inject loadout into DuviRidaze on entering Champ Select: " + cause}))
+        << teamBuilderManaged;
+    EXPECT_EQ(OkayLines(), std::vector<std::string>()) << teamBuilderManaged;
+    EXPECT_EQ(Requests(), std::vector<std::string>()) << teamBuilderManaged;
+  }
+  EXPECT_EQ(SentToDraft(), std::vector<std::string>());
+}
+
+// The host sees only level and text; the categories are what the module's logger hands its targets.
+TEST_F(ChampSelectInjectionTest, FailureLinesCarryCategoryOneAndTheSuccessLineCategoryTwo) {
+  Start();
+  RecordingLogTarget recorder;
+  recorder.Attach();
+  Phase("ChampSelect");  // succeeds
+  Phase("Lobby");
+  transport_->Clear();  // every remote request now fails
+  Phase("ChampSelect");
+  const auto lines = recorder.Entries();
+  std::vector<std::string> seen;
+  for (const RecordingLogTarget::Entry& entry : lines)
+    seen.push_back(std::to_string(entry.level) + " " + std::to_string(entry.categories) + " " +
+                   entry.message);
+  const std::string cause = "Loadouts service failed to set the GameCustomizationObject: no route";
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      std::string("0 2 ") + kSuccessLine, "2 1 " + cause,
+                      "2 1 Failed to inject loadout into DuviRidaze on entering Champ Select: " + cause}));
+  // And the host got the same lines at the same levels.
+  std::vector<std::string> host;
+  for (const GoxHost::LogLine& line : host_.LogLines())
+    host.push_back(std::to_string(line.level) + " " + line.message);
+  ASSERT_EQ(host.size(), lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    EXPECT_EQ(host[i], std::to_string(lines[i].level) + " " + lines[i].message);
 }
 
 }  // namespace

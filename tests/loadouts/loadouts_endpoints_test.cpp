@@ -22,6 +22,12 @@ const std::string kItemsSet = std::string(kLoadoutsBase) + "/loadouts/v3/items";
 const std::string kItemsDelete = std::string(kLoadoutsBase) + "/loadouts/v3/items/7";
 const std::string kInventory = std::string(kInventoryBase) + "/goxinventoryservice/v2/inventories";
 const std::string kSignedItems = std::string(kLoadoutsBase) + "/loadouts/v3/signedItems/get";
+// The whole URLs the fixture's state makes; the transport answers only a URL sent exactly so.
+const std::string kItemsGetUrl = kItemsGet + "?puuid=p-1";
+const std::string kItemsSetUrl = kItemsSet + "?puuid=p-1";
+const std::string kItemsDeleteUrl = kItemsDelete + "?inventoryType=A&puuid=p-1";
+const std::string kInventoryAllUrl = kInventory + "?puuid=p-1&signed=false&location=loc-euw";
+const std::string kSignedItemsUrl = kSignedItems + "?puuid=p-1";
 
 GoxHost::ExternalResult Answer(std::int32_t status, std::string body) {
   return GoxHost::ExternalResult{0, status, {}, std::move(body)};
@@ -57,7 +63,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/7/A",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      Answer(200, R"({"A":{"skin":3},"B":null})"),
      0,
      R"({"skin":3})",
@@ -68,7 +74,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/7/C",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      Answer(200, R"({"A":1})"),
      0,
      "null",
@@ -79,7 +85,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/7/A",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      Answer(200, "[1,2]"),
      500,
      "Couldn't deserialize items response: [1,2]",
@@ -90,7 +96,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/7/A",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      Answer(204, ""),
      500,
      "Couldn't deserialize items response: ",
@@ -101,7 +107,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/7/A",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      Answer(302, "moved"),
      500,
      "Error fetching items from service: moved",
@@ -112,7 +118,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/7/A",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      Answer(404, ""),
      500,
      "Error fetching items from service: ",
@@ -123,7 +129,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/7/A",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      Answer(500, R"({"message":"down"})"),
      500,
      R"(Error fetching items from service: {"message":"down"})",
@@ -134,7 +140,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/7/A",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      std::nullopt,
      500,
      "Error fetching items from service: ",
@@ -145,7 +151,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v2/items/-1/A",
      "",
-     kItemsGet,
+     kItemsGetUrl,
      Answer(200, "{}"),
      0,
      "Value -1 for 'id' of type uint32 is out of range",
@@ -157,7 +163,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v2/items/7",
      kItemsBody,
-     kItemsSet,
+     kItemsSetUrl,
      Answer(200, "{}"),
      0,
      "null",
@@ -168,7 +174,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v2/items/7",
      kItemsBody,
-     kItemsSet,
+     kItemsSetUrl,
      Answer(204, ""),
      0,
      "null",
@@ -179,7 +185,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v2/items/7",
      "{}",
-     kItemsSet,
+     kItemsSetUrl,
      Answer(200, ""),
      0,
      "null",
@@ -190,7 +196,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v2/items/7",
      kItemsBody,
-     kItemsSet,
+     kItemsSetUrl,
      Answer(302, "elsewhere"),
      500,
      "Error setting items with service: elsewhere",
@@ -201,7 +207,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v2/items/7",
      kItemsBody,
-     kItemsSet,
+     kItemsSetUrl,
      Answer(404, ""),
      500,
      "Error setting items with service: ",
@@ -212,7 +218,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v2/items/7",
      kItemsBody,
-     kItemsSet,
+     kItemsSetUrl,
      Answer(500, "owned?"),
      500,
      "Error setting items with service: owned?",
@@ -223,7 +229,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v2/items/7",
      kItemsBody,
-     kItemsSet,
+     kItemsSetUrl,
      std::nullopt,
      500,
      "Error setting items with service: ",
@@ -234,7 +240,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v2/items/7",
      "[1]",
-     kItemsSet,
+     kItemsSetUrl,
      Answer(200, ""),
      0,
      "Couldn't assign value to 'items' of type map because the input not a structure.",
@@ -246,7 +252,7 @@ const Row kRows[] = {
      kHttpMethodDelete,
      "/gox-loadouts/v2/items/7?inventoryType=A",
      "",
-     kItemsDelete,
+     kItemsDeleteUrl,
      Answer(200, ""),
      0,
      "null",
@@ -257,7 +263,7 @@ const Row kRows[] = {
      kHttpMethodDelete,
      "/gox-loadouts/v2/items/7?inventoryType=A",
      "",
-     kItemsDelete,
+     kItemsDeleteUrl,
      Answer(204, ""),
      0,
      "null",
@@ -268,7 +274,7 @@ const Row kRows[] = {
      kHttpMethodDelete,
      "/gox-loadouts/v2/items/7?inventoryType=A",
      "",
-     kItemsDelete,
+     kItemsDeleteUrl,
      Answer(302, ""),
      500,
      "Error deleting loadout in service: ",
@@ -279,7 +285,7 @@ const Row kRows[] = {
      kHttpMethodDelete,
      "/gox-loadouts/v2/items/7?inventoryType=A",
      "",
-     kItemsDelete,
+     kItemsDeleteUrl,
      Answer(404, "no loadout"),
      500,
      "Error deleting loadout in service: no loadout",
@@ -290,7 +296,7 @@ const Row kRows[] = {
      kHttpMethodDelete,
      "/gox-loadouts/v2/items/7?inventoryType=A",
      "",
-     kItemsDelete,
+     kItemsDeleteUrl,
      std::nullopt,
      500,
      "Error deleting loadout in service: ",
@@ -301,7 +307,7 @@ const Row kRows[] = {
      kHttpMethodDelete,
      "/gox-loadouts/v2/items/7",
      "",
-     kItemsDelete,
+     kItemsDeleteUrl,
      Answer(200, ""),
      0,
      "A value for 'inventoryType' is required.",
@@ -313,7 +319,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      R"(/gox-loadouts/v1/inventory?inventoryTypes=["A","B"])",
      "",
-     kInventory,
+     kInventory + "?puuid=p-1&inventoryTypes=A&inventoryTypes=B&signed=false&location=loc-euw",
      Answer(200, R"({"data":{"items":{"A":[{"itemId":1,"inventoryType":"A"},null],"B":[{"itemId":2,)"
                  R"("inventoryType":"Z"}],"X":{"itemId":3}},"itemsJwt":null}})"),
      0,
@@ -326,7 +332,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v1/inventory?inventoryTypes.0=A",
      "",
-     kInventory,
+     kInventory + "?puuid=p-1&inventoryTypes=A&signed=false&location=loc-euw",
      Answer(200, R"({"data":{"items":{"A":[{"itemId":1},{"itemId":"x"}],"B":[{"itemId":5}]}}})"),
      0,
      R"({"entitlements":[{"inventoryType":"","itemId":5}]})",
@@ -337,7 +343,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v1/inventory?inventoryTypes=",
      "",
-     kInventory,
+     kInventoryAllUrl,
      Answer(200, "{}"),
      0,
      R"({"entitlements":[]})",
@@ -348,7 +354,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v1/inventory?inventoryTypes=",
      "",
-     kInventory,
+     kInventoryAllUrl,
      Answer(200, "nope"),
      500,
      "Couldn't deserialize inventory response: nope",
@@ -359,7 +365,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v1/inventory?inventoryTypes=",
      "",
-     kInventory,
+     kInventoryAllUrl,
      Answer(200, R"({"data":[]})"),
      500,
      R"(Couldn't deserialize inventory response: {"data":[]})",
@@ -370,7 +376,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v1/inventory?inventoryTypes=",
      "",
-     kInventory,
+     kInventoryAllUrl,
      Answer(500, "body not quoted"),
      500,
      "Could not get inventory from goxinventoryservice: ",
@@ -381,7 +387,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v1/inventory?inventoryTypes=",
      "",
-     kInventory,
+     kInventoryAllUrl,
      std::nullopt,
      500,
      "Could not get inventory from goxinventoryservice: no route",
@@ -392,7 +398,7 @@ const Row kRows[] = {
      kHttpMethodGet,
      "/gox-loadouts/v1/inventory?inventoryTypes=A",
      "",
-     kInventory,
+     kInventoryAllUrl,
      Answer(200, "{}"),
      0,
      "Couldn't assign value to 'inventoryTypes' of type vector because the input not a collection.",
@@ -404,7 +410,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v1/sendItemsToDuviRidaze/3",
      "",
-     kSignedItems,
+     kSignedItemsUrl,
      Answer(200, R"(["s1",null])"),
      0,
      "null",
@@ -415,7 +421,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v1/sendItemsToDuviRidaze/3",
      "",
-     kSignedItems,
+     kSignedItemsUrl,
      Answer(404, "gone"),
      500,
      "Error fetching signed loadout from service: gone",
@@ -426,7 +432,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v1/sendItemsToDuviRidaze/3",
      "",
-     kSignedItems,
+     kSignedItemsUrl,
      std::nullopt,
      500,
      "Error fetching signed loadout from service: ",
@@ -437,7 +443,7 @@ const Row kRows[] = {
      kHttpMethodPost,
      "/gox-loadouts/v1/sendItemsToDuviRidaze/3",
      "",
-     kSignedItems,
+     kSignedItemsUrl,
      Answer(200, R"({"a":1})"),
      500,
      R"(Couldn't deserialize items response: {"a":1})",
@@ -490,7 +496,7 @@ TEST_F(LoadoutsEndpointsTest, EveryEndpointRefusesWhileSwitchedOff) {
 
 TEST_F(LoadoutsEndpointsTest, RemoteRequestsCarryTheStateOfTheMoment) {
   Start();
-  transport_->RouteJson(kHttpMethodPost, kItemsSet, "{}");
+  transport_->RouteJson(kHttpMethodPost, kItemsSetUrl, "{}");
   Publish(kAccessTokenPath, R"({"token":"fresh"})");
   ASSERT_EQ(CallRow(kRows[9]).status, 0);
   ASSERT_EQ(transport_->Calls().size(), 1u);
@@ -513,7 +519,7 @@ TEST_F(LoadoutsEndpointsTest, RemoteRequestsCarryTheStateOfTheMoment) {
   Delete(kLoginSessionPath);
   Delete(kAccessTokenPath);
   transport_->Clear();
-  transport_->RouteJson(kHttpMethodGet, kInventory, "{}");
+  transport_->RouteJson(kHttpMethodGet, kInventory + "?puuid=&signed=false&location=loc-euw", "{}");
   EXPECT_EQ(Call(kInventoryRoute, kHttpMethodGet, "/gox-loadouts/v1/inventory?inventoryTypes=").status, 0);
   ASSERT_EQ(transport_->Calls().size(), 1u);
   EXPECT_EQ(transport_->Calls()[0].url, kInventory + "?puuid=&signed=false&location=loc-euw");
@@ -521,9 +527,22 @@ TEST_F(LoadoutsEndpointsTest, RemoteRequestsCarryTheStateOfTheMoment) {
   EXPECT_EQ(transport_->Calls()[0].body, "");
 }
 
-TEST_F(LoadoutsEndpointsTest, SignedTokenFailuresAreWrappedTwice) {
+TEST_F(LoadoutsEndpointsTest, SignedTokenFailuresAreWrappedTwiceAndStopTheOperation) {
   Start();
-  transport_->RouteJson(kHttpMethodPost, kItemsGet, "{}");
+  transport_->RouteJson(kHttpMethodPost, kItemsGetUrl, "{}");
+  transport_->RouteJson(kHttpMethodPost, kItemsSetUrl, "{}");
+  transport_->RouteJson(kHttpMethodPost, kSignedItemsUrl, R"(["s1"])");
+  struct Operation {
+    const char* route;
+    std::uint32_t method;
+    const char* path;
+    const char* body;
+  };
+  const Operation operations[] = {
+      {kItemsOfTypeRoute, kHttpMethodGet, "/gox-loadouts/v2/items/7/A", ""},
+      {kItemsRoute, kHttpMethodPost, "/gox-loadouts/v2/items/7", R"({"A":1})"},
+      {kSendItemsRoute, kHttpMethodPost, "/gox-loadouts/v1/sendItemsToDuviRidaze/7", ""},
+  };
   struct Case {
     std::optional<std::string> failure;
     std::optional<std::string> answer;
@@ -537,24 +556,117 @@ TEST_F(LoadoutsEndpointsTest, SignedTokenFailuresAreWrappedTwice) {
        "'<result>' "
        "of type map because the input not a structure."},
   };
-  for (const Case& c : cases) {
-    signedFailure = c.failure;
-    signedOverride = c.answer;
-    host_.ClearRecords();
-    const GoxHost::CallResponse response =
-        Call(kItemsOfTypeRoute, kHttpMethodGet, "/gox-loadouts/v2/items/7/A");
-    EXPECT_EQ(response.status, 500);
-    EXPECT_EQ(ResultOf(response), kSignedFailurePrefix + c.cause);
-    EXPECT_EQ(Errors(), std::vector<std::string>{kSignedFailurePrefix + c.cause});
+  for (const Operation& operation : operations) {
+    for (const Case& c : cases) {
+      signedFailure = c.failure;
+      signedOverride = c.answer;
+      host_.ClearRecords();
+      const GoxHost::CallResponse response =
+          Call(operation.route, operation.method, operation.path, operation.body);
+      EXPECT_EQ(response.status, 500) << operation.path;
+      EXPECT_EQ(ResultOf(response), kSignedFailurePrefix + c.cause) << operation.path;
+      EXPECT_EQ(Errors(), std::vector<std::string>{kSignedFailurePrefix + c.cause}) << operation.path;
+      EXPECT_EQ(Published(), std::vector<std::string>()) << operation.path;
+    }
   }
   EXPECT_EQ(Requests(), std::vector<std::string>());
+  EXPECT_EQ(host_.ServiceProxy().Calls().size(), 0u);
+}
+
+TEST_F(LoadoutsEndpointsTest, RequestsGoOutWithTheirWholeUrlBodyAndTokenRequest) {
+  const std::string getBody =
+      "{\r\n    \"id\": 7,\r\n    \"inventoryJWTs\": [\r\n        \"jwt-A\"\r\n    ],\r\n"
+      "    \"inventoryTypes\": [\r\n        \"A\"\r\n    ]\r\n}";
+  const std::string setBody =
+      "{\r\n    \"id\": 7,\r\n    \"inventoryJWTs\": [\r\n        \"jwt-A\"\r\n    ],\r\n"
+      "    \"items\": {\r\n        \"A\": [\r\n            1\r\n        ]\r\n    }\r\n}";
+  const std::string emptySetBody =
+      "{\r\n    \"id\": 7,\r\n    \"inventoryJWTs\": [],\r\n    \"items\": {}\r\n}";
+  struct Case {
+    const char* name;
+    const char* route;
+    std::uint32_t method;
+    const char* path;
+    const char* body;
+    std::string request;  // "METHOD url"
+    std::string sentBody;
+    std::vector<std::string> tokenRequests;  // the types asked of the inventory plugin, as JSON
+  };
+  const Case cases[] = {
+      {"GetItems",
+       kItemsOfTypeRoute,
+       kHttpMethodGet,
+       "/gox-loadouts/v2/items/7/A",
+       "",
+       "POST " + kItemsGetUrl,
+       getBody,
+       {R"(["A"])"}},
+      {"SetItems",
+       kItemsRoute,
+       kHttpMethodPost,
+       "/gox-loadouts/v2/items/7",
+       R"({"A":[1]})",
+       "POST " + kItemsSetUrl,
+       setBody,
+       {R"(["A"])"}},
+      {"SetItemsEmpty",
+       kItemsRoute,
+       kHttpMethodPost,
+       "/gox-loadouts/v2/items/7",
+       "{}",
+       "POST " + kItemsSetUrl,
+       emptySetBody,
+       {"[]"}},
+      {"DeleteItemsAsksForNoTokens",
+       kItemsRoute,
+       kHttpMethodDelete,
+       "/gox-loadouts/v2/items/7?inventoryType=A",
+       "",
+       "DELETE " + kItemsDeleteUrl,
+       "",
+       {}},
+  };
+  Start();
+  transport_->RouteJson(kHttpMethodPost, kItemsGetUrl, "{}");
+  transport_->RouteJson(kHttpMethodPost, kItemsSetUrl, "{}");
+  transport_->Route(kHttpMethodDelete, kItemsDeleteUrl, Answer(204, ""));
+  for (const Case& c : cases) {
+    ClearRecords();
+    const GoxHost::CallResponse response = Call(c.route, c.method, c.path, c.body);
+    EXPECT_EQ(response.status, 0) << c.name << ": " << ResultOf(response);
+    EXPECT_EQ(Requests(), std::vector<std::string>{c.request}) << c.name;
+    ASSERT_EQ(transport_->Calls().size(), 1u) << c.name;
+    EXPECT_EQ(transport_->Calls()[0].body, c.sentBody) << c.name;
+    EXPECT_EQ(signedRequests, c.tokenRequests) << c.name;
+  }
+}
+
+TEST_F(LoadoutsEndpointsTest, ANullSignedItemReachesTheDraftAsAnEmptyToken) {
+  Start();
+  transport_->RouteJson(kHttpMethodPost, kSignedItemsUrl, R"(["s1",null,"s3"])");
+  const GoxHost::CallResponse response =
+      Call(kSendItemsRoute, kHttpMethodPost, "/gox-loadouts/v1/sendItemsToDuviRidaze/3");
+  EXPECT_EQ(response.status, 0) << ResultOf(response);
+  std::vector<std::string> payloads;
+  for (const GoxHost::ServiceCall& call : host_.ServiceProxy().Calls())
+    payloads.push_back(call.service + " " + call.payload);
+  EXPECT_EQ(payloads,
+            (std::vector<std::string>{R"(teambuilder-draft {"prefix":"loadouts","signedJWT":"s1"})",
+                                      R"(teambuilder-draft {"prefix":"loadouts","signedJWT":""})",
+                                      R"(teambuilder-draft {"prefix":"loadouts","signedJWT":"s3"})"}));
 }
 
 TEST_F(LoadoutsEndpointsTest, HostileValuesStayInsideTheirParameter) {
   Set(kLoginSessionPath, R"({"state":"SUCCEEDED","summonerId":1,"accountId":2,"puuid":"p?x=1#frag"})");
   Start();
-  transport_->Route(kHttpMethodDelete, kItemsDelete, Answer(204, ""));
-  transport_->RouteJson(kHttpMethodGet, kInventory, "{}");
+  transport_->Route(kHttpMethodDelete,
+                    kItemsDelete + "?inventoryType=A%26puuid%3Devil%0D%0AX%3A%20y&puuid=p%3Fx%3D1%23frag",
+                    Answer(204, ""));
+  transport_->RouteJson(kHttpMethodGet,
+                        kInventory +
+                            "?puuid=p%3Fx%3D1%23frag&inventoryTypes=A%20B&inventoryTypes=%26signed%3Dtrue&"
+                            "signed=false&location=loc-euw",
+                        "{}");
   const GoxHost::CallResponse deleted = Call(
       kItemsRoute, kHttpMethodDelete, "/gox-loadouts/v2/items/7?inventoryType=A%26puuid%3Devil%0D%0AX:%20y");
   EXPECT_EQ(deleted.status, 0) << ResultOf(deleted);

@@ -33,12 +33,17 @@ class LoadoutsModuleTest : public LoadoutsFixture {
  protected:
   LoadoutsModuleTest() {
     const std::string loadouts = kLoadoutsBase;
-    transport_->RouteJson(kHttpMethodPost, loadouts + "/loadouts/v3/items/get", R"({"A":{"skin":3}})");
-    transport_->RouteJson(kHttpMethodPost, loadouts + "/loadouts/v3/items", "{}");
-    transport_->RouteJson(kHttpMethodDelete, loadouts + "/loadouts/v3/items/7", "");
-    transport_->RouteJson(kHttpMethodPost, loadouts + "/loadouts/v3/signedItems/get", R"(["s1","s2"])");
+    transport_->RouteJson(kHttpMethodPost, loadouts + "/loadouts/v3/items/get?puuid=p-1",
+                          R"({"A":{"skin":3}})");
+    transport_->RouteJson(kHttpMethodPost, loadouts + "/loadouts/v3/items?puuid=p-1", "{}");
+    transport_->RouteJson(kHttpMethodDelete, loadouts + "/loadouts/v3/items/7?inventoryType=A&puuid=p-1", "");
+    transport_->RouteJson(kHttpMethodPost, loadouts + "/loadouts/v3/signedItems/get?puuid=p-1",
+                          R"(["s1","s2"])");
     transport_->RouteJson(
-        kHttpMethodGet, std::string(kInventoryBase) + "/goxinventoryservice/v2/inventories",
+        kHttpMethodGet,
+        std::string(kInventoryBase) +
+            "/goxinventoryservice/v2/inventories?puuid=p-1&inventoryTypes=A&"
+            "inventoryTypes=B&signed=false&location=loc-euw",
         R"({"data":{"items":{"A":[{"itemId":1,"inventoryType":"A"}],"B":[{"itemId":2}]}}})");
   }
 

@@ -67,6 +67,13 @@ constexpr const char* kEnabledFalse = "Update /gox-loadouts/v1/enabled false";
 
 const Case kCases[] = {
     {"InitialResourcesFillTheState", {}, Session, "ready 22 p-1", {}, {}},
+    {"ReadyNeedsAnAccountId",
+     {{kLoginSessionPath, nullptr},
+      {kLoginSessionPath, R"({"state":"SUCCEEDED","summonerId":5,"accountId":0,"puuid":"p-0"})"}},
+     Session,
+     "not-ready 0 ",
+     {},
+     {}},
     {"ReadyNeedsASummonerId",
      {{kLoginSessionPath, nullptr},
       {kLoginSessionPath, R"({"state":"SUCCEEDED","summonerId":0,"accountId":5})"}},
@@ -127,16 +134,34 @@ const Case kCases[] = {
      "on 7 ",
      {},
      {kEnabledTrue}},
+    {"ConfigurationWritesAFloatUrlWithSixDecimals",
+     {{kConfigurationPath, R"({"InventoryServiceUrl":2.5,"LoadoutsServiceUrl":-0.25,"Enabled":1.0})"}},
+     Configuration,
+     "on 2.500000 -0.250000",
+     {},
+     {kEnabledTrue}},
     {"ConfigurationDeleteSwitchesOffAndForgetsTheLocation",
      {{kConfigurationPath, nullptr}},
      [](const StateOf& s) { return Configuration(s) + "|" + s.serviceLocation; },
      "off  |",
      {},
      {kEnabledFalse}},
-    {"RegionWithoutServersKeepsTheLocation",
+    {"RegionServersWithoutALocationKeepTheLocation",
      {{kRegionLocalePath, R"({"region":"NA"})"}},
      Location,
      kLocation,
+     {},
+     {}},
+    {"RegionEntryWithoutServersKeepsTheLocation",
+     {{kRegionLocalePath, R"({"region":"KR"})"}},
+     Location,
+     kLocation,
+     {},
+     {}},
+    {"RegionGivenAsAFloatIsLookedUpWithSixDecimals",
+     {{kRegionLocalePath, R"({"region":1.5})"}},
+     Location,
+     "loc-float",
      {},
      {}},
     {"UnknownRegionKeepsTheLocation", {{kRegionLocalePath, R"({"region":42})"}}, Location, kLocation, {}, {}},
@@ -262,6 +287,70 @@ TEST_F(SubscriptionTest, WithoutAnyResourceThePluginStartsSwitchedOff) {
       Call("/gox-loadouts/v1/inventory", kHttpMethodGet, "/gox-loadouts/v1/inventory?inventoryTypes=");
   EXPECT_EQ(response.status, 503);
   EXPECT_EQ(response.error.value_or(""), "Loadouts not enabled");
+}
+
+// Each subscription reads its resource and hands the value to its callback before the next subscription
+// is made: at each read the state already holds what the earlier resources said, and nothing of the
+// later ones.
+TEST_F(SubscriptionTest, SevenSubscriptionsInOrderEachFilledBeforeTheNext) {
+  struct Resource {
+    const char* path;
+    std::string json;
+  };
+  const Resource resources[] = {
+      {kLoginSessionPath, R"({"state":"SUCCEEDED","summonerId":11,"accountId":22,"puuid":"p-1"})"},
+      {kAccessTokenPath, R"({"token":"tok"})"},
+      {kRegionLocalePath, R"({"region":"EUW"})"},
+      {kPreferencesReadyPath, "true"},
+      {kConfigurationPath, ConfigurationJson()},
+      {kValidInventoryTypesPath, R"(["A"])"},
+      {kGameflowSessionPath, GameflowJson("Lobby", true)},
+  };
+  // What the state says of each resource, in subscription order: 1 when it holds that resource's value.
+  const auto filled = [](const StateOf& s) {
+    std::string marks;
+    marks += s.sessionReady ? '1' : '0';
+    marks += s.defaultHeaders.empty() ? '0' : '1';
+    marks += s.serviceLocation.empty() ? '0' : '1';
+    marks += s.preferencesReady ? '1' : '0';
+    marks += s.enabled ? '1' : '0';
+    marks += s.validInventoryTypes.empty() ? '0' : '1';
+    marks += s.lastTeamBuilderManaged ? '1' : '0';
+    return marks;
+  };
+  std::vector<std::string> reads;
+  // Providers answer before the resource tree does.
+  for (const Resource& resource : resources) {
+    host_.AddProvider({resource.path, kHttpMethodGet}, [&, resource](const GoxHost::ProviderRequest&) {
+      reads.push_back(std::string(resource.path) + " " + filled(State()));
+      return GoxHost::ProviderAnswer::Ok(GoxHost::JsonValue::Parse(resource.json).value());
+    });
+  }
+  ASSERT_EQ(host_.Load(&LoadoutsEntry), GoxHost::LoadStatus::kLoaded);
+  host_.ClearRecords();
+  ASSERT_TRUE(host_.Initialize());
+  EXPECT_EQ(
+      reads,
+      (std::vector<std::string>{
+          std::string(kLoginSessionPath) + " 0000000", std::string(kAccessTokenPath) + " 1000000",
+          std::string(kRegionLocalePath) + " 1100000", std::string(kPreferencesReadyPath) + " 1110000",
+          std::string(kConfigurationPath) + " 1111000", std::string(kValidInventoryTypesPath) + " 1111100",
+          std::string(kGameflowSessionPath) + " 1111110"}));
+  EXPECT_EQ(filled(State()), "1111111");
+  // Each listener is registered before its resource is read.
+  std::vector<std::string> order;
+  for (const GoxHost::CallRecord& call : host_.Calls())
+    if (call.entry == "registerEvent" || call.entry == "request") order.push_back(call.entry);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 7; ++i) {
+    expected.push_back("registerEvent");
+    expected.push_back("request");
+    if (i == 2) expected.push_back("request");  // the region data
+  }
+  // The bridge's own service-proxy listeners come first.
+  ASSERT_GE(order.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(order.end() - static_cast<std::ptrdiff_t>(expected.size()), order.end()),
+            expected);
 }
 
 }  // namespace

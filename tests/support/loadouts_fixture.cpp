@@ -50,8 +50,11 @@ LoadoutsFixture::LoadoutsFixture() {
   Set(kGameflowSessionPath, GameflowJson("Lobby", false));
   host_.AddProvider({kRegionDataPath, kHttpMethodGet}, [this](const GoxHost::ProviderRequest&) {
     if (regionDataFails) return GoxHost::ProviderAnswer::Error(500, "region data unavailable");
-    return GoxHost::ProviderAnswer::Ok(Json(std::string(R"({"EUW":{"servers":{"trovix_service_location":")") +
-                                            kLocation + R"("}},"NA":{"servers":{}}})"));
+    // NA has servers but no location; KR has no servers; "1.500000" is the text form of the number 1.5.
+    return GoxHost::ProviderAnswer::Ok(
+        Json(std::string(R"({"EUW":{"servers":{"trovix_service_location":")") + kLocation +
+             R"("}},"NA":{"servers":{}},"KR":{"locale":"ko_KR"},)" +
+             R"("1.500000":{"servers":{"trovix_service_location":"loc-float"}}})"));
   });
   host_.AddProvider({kSignedInventoryPath, kHttpMethodGet}, [this](const GoxHost::ProviderRequest& request) {
     const GoxHost::JsonValue none;

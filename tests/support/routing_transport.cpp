@@ -8,8 +8,7 @@ void RoutingTransport::Route(std::uint32_t method, std::string url, GoxHost::Ext
 
 GoxHost::ExternalResult RoutingTransport::Send(const GoxHost::ExternalCall& call) {
   calls_.push_back(call);
-  auto found = routes_.find({call.method, call.url});
-  if (found == routes_.end()) found = routes_.find({call.method, call.url.substr(0, call.url.find('?'))});
+  const auto found = routes_.find({call.method, call.url});
   if (found != routes_.end()) return found->second;
   return GoxHost::ExternalResult{-1, 0, {}, kNoRoute};
 }

@@ -1,12 +1,13 @@
 // RoutingTransport: an outside-request transport for tests that answers by method and URL and records
 // what the module sent (URL, headers, body), so that a table row can script a whole exchange.
 //
-// A call is answered by the route of its method and exact URL; failing that, by the route of its method
-// and its URL without the query. An unrouted call fails with result -1 and the text kNoRoute.
+// A call is answered by the route of its method and its whole URL, query included, so that a request sent
+// with a wrong or missing parameter finds no answer. An unrouted call fails with result -1 and the text
+// kNoRoute.
 //
 //   auto transport = std::make_shared<RoutingTransport>();
-//   transport->Route(kHttpMethodPost, "https://loadouts.test/loadouts/v3/items/get", {0, 200, {}, "{}"});
-//   host.SetTransport(transport);
+//   transport->Route(kHttpMethodPost, "https://loadouts.test/loadouts/v3/items/get?puuid=p-1", {0, 200, {},
+//   "{}"}); host.SetTransport(transport);
 
 #pragma once
 
@@ -24,7 +25,7 @@ class RoutingTransport : public GoxHost::ExternalTransport {
  public:
   static constexpr const char* kNoRoute = "no route";
 
-  // Answers method on url (exact, or without its query) with answer from now on.
+  // Answers method on exactly url with answer from now on.
   void Route(std::uint32_t method, std::string url, GoxHost::ExternalResult answer);
   // The JSON answer with status 200.
   void RouteJson(std::uint32_t method, std::string url, std::string json, std::int32_t status = 200) {

@@ -409,7 +409,7 @@ TEST(BindingPropertyTest, WritersAcceptTheirOwnPayload) {
   BindingProperty tree;
   tree.Field("inner").Field("leaf").SetString(text);
   ConversionResult result;
-  ReadObject(result, tree, tree.Field("inner"));
+  ReadObject(result, tree, tree.Field("inner"), "v");
   EXPECT_TRUE(result.Ok());
   EXPECT_EQ(Walk(tree), "{leaf:\"" + text + "\";}");
 }

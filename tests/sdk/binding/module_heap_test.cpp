@@ -118,5 +118,42 @@ TEST(ModuleHeapTest, FailureSwitchFailsExactlyTheNthAllocation) {
     HeapFree(b);
 }
 
+// The lasting switch fails its nth allocation and every one after it, through every hook that
+// allocates, until it is disarmed; the one-shot switch armed after it does not inherit the mode.
+TEST(ModuleHeapTest, LastingFailureSwitchFailsEveryAllocationFromTheNthOn) {
+  EXPECT_EQ(FailHeapAllocationsFrom(2), 0u);
+  void* first = HeapAllocate(8);
+  void* second = HeapAllocate(8);
+  void* third = HeapAllocate(8);
+  void* pages = HeapMapPages(4096);
+  char* text = HeapDuplicateText("abc");
+  const bool recommitted = HeapRecommitPages(first, 4096);
+  void* grown = HeapReallocate(first, 64);
+  EXPECT_EQ(FailHeapAllocationsFrom(0), 0u);  // fired
+  EXPECT_NE(first, nullptr);
+  const void* const refused[] = {second, third, pages, text, grown};
+  for (const void* block : refused)
+    EXPECT_EQ(block, nullptr);
+  EXPECT_FALSE(recommitted);
+
+  void* after = HeapAllocate(8);  // disarmed
+  EXPECT_NE(after, nullptr);
+  HeapFree(after);
+
+  // Not yet fired: the answer says how far it still had to go.
+  FailHeapAllocationsFrom(3);
+  void* one = HeapAllocate(8);
+  EXPECT_EQ(FailNthHeapAllocation(2), 2u);
+  void* two = HeapAllocate(8);
+  void* three = HeapAllocate(8);  // the one-shot switch fires here
+  void* four = HeapAllocate(8);   // and lets this one through
+  EXPECT_EQ(FailNthHeapAllocation(0), 0u);
+  EXPECT_NE(two, nullptr);
+  EXPECT_EQ(three, nullptr);
+  EXPECT_NE(four, nullptr);
+  for (void* b : {first, one, two, four})
+    HeapFree(b);
+}
+
 }  // namespace
 }  // namespace Quarn

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/binding/module_heap.h"
 #include "sdk/binding/type_registry.h"
 
 namespace Quarn {
@@ -244,9 +245,39 @@ TEST(ValueReadersTest, FailedResultKeepsItsMessage) {
   EXPECT_EQ(ReadString(result, Str("x"), "v"), "");
   EXPECT_EQ(ReadEnum(result, Str("Two"), "v", ColorType()), 0);
   BindingProperty object = Int(9);
-  ReadObject(result, object, Str("x"));
+  ReadObject(result, object, Str("x"), "v");
   EXPECT_EQ(object.GetSigned(0), 9);
   EXPECT_EQ(result.Message(), "first");
+}
+
+// A value copied while the heap refuses is not the value read: the read fails and leaves nothing behind.
+TEST(ValueReadersTest, ObjectCopyCutShortByTheHeapFails) {
+  BindingProperty input;
+  for (int i = 0; i < 8; ++i)
+    input.Field("f" + std::to_string(i)).SetString(std::string(100, 'x'));
+  const std::uint64_t before = ReadMemoryStats().allocationCount;
+  {
+    ConversionResult counted;
+    BindingProperty copy;
+    ReadObject(counted, copy, input, "v");
+  }
+  const std::uint64_t k = ReadMemoryStats().allocationCount - before;
+  ASSERT_GT(k, 0u);
+  for (std::uint64_t nth = 1; nth <= k; ++nth) {
+    ConversionResult result;
+    BindingProperty object;
+    FailHeapAllocationsFrom(nth);
+    ReadObject(result, object, input, "v");
+    FailHeapAllocationsFrom(0);
+    EXPECT_EQ(object.Kind(), BindingKind::Empty) << nth;
+    EXPECT_FALSE(object.AllocationFailed()) << nth;
+    EXPECT_FALSE(result.Ok()) << nth;
+  }
+  ConversionResult result;
+  BindingProperty object;
+  ReadObject(result, object, input, "v");
+  EXPECT_TRUE(result.Ok());
+  EXPECT_EQ(object.Count(), 8u);
 }
 
 TEST(ValueReadersTest, NumberTextsIgnoreTheProcessLocale) {
