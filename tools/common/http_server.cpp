@@ -85,7 +85,11 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
 
   mutable std::mutex mutex;
   bool stopping = false;
-  std::atomic<bool> halted = false;  // stopped, and the queue run out: nothing runs any more
+  // Set once Stop has run out the queue: nothing may be queued after that, since a queued task holds its
+  // session and, through it, the server. Checked and set under haltMutex, so that no task slips in
+  // between a poster's check and the last run of the queue.
+  std::mutex haltMutex;
+  bool halted = false;
   std::size_t open = 0;
   std::unordered_map<std::string, std::size_t> perClient;
   std::unordered_map<HttpSession*, std::weak_ptr<HttpSession>> sessions;
@@ -138,10 +142,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     });
   }
 
-  // Closes the connection at once (from the thread that stops the server, once the I/O threads are gone).
-  void Abort() {
-    Post([this] { Finish(); });
-  }
+  // Closes the connection at once. Only for the thread that stops the server, once the I/O threads are
+  // gone and nothing else runs the session.
+  void Abort() { Finish(); }
 
   // The answer to exchange `exchange`; ignored when that exchange is over.
   void Deliver(std::uint64_t exchange, HttpResponse response) {
@@ -218,6 +221,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   template <class Task>
   void Post(Task task) {
     // Once the server has run out its queue for good, nothing may wait in it holding this session.
+    std::lock_guard lock(server_->haltMutex);
     if (server_->halted) return;
     asio::post(socket_.get_executor(),
                [self = shared_from_this(), task = std::move(task)]() mutable { task(); });
@@ -712,8 +716,13 @@ void HttpServer::Stop() {
     if (thread.joinable()) thread.join();
   impl_->threads.clear();
   // What reached a session after the I/O threads ended (an event for a stream, a late answer) waits in
-  // the queue and holds the session, and through it the server: close what is left and run it out here.
+  // the queue and holds the session, and through it the server. Nothing more is queued once halted;
+  // then each session still alive is closed here and the queue run out, until nothing is left.
   impl_->io.restart();
+  {
+    std::lock_guard lock(impl_->haltMutex);
+    impl_->halted = true;
+  }
   for (int round = 0; round < 100; ++round) {
     {
       std::lock_guard lock(impl_->mutex);
@@ -725,8 +734,6 @@ void HttpServer::Stop() {
     sessions.clear();
     if (impl_->io.poll() == 0) break;
   }
-  impl_->halted = true;
-  impl_->io.poll();
 }
 
 std::size_t HttpServer::OpenConnections() const {
