@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   const int warmup = Flag(argc, argv, "--warmup", 5);
   signal(SIGPIPE, SIG_IGN);
 
-  ChildProcess services(GOX_SERVICES_PATH, {"--listen", "127.0.0.1:0", "--threads", "64"});
+  ChildProcess services(GOX_SERVICES_PATH, {"--listen", "127.0.0.1:0"});
   const int servicesPort = GoxHostTest::PortAfter(services.ReadLine(milliseconds(30000)),
                                                   "gox-services listening on http://127.0.0.1:");
   if (servicesPort <= 0) {

@@ -13,12 +13,16 @@ std::variant<ServicesOptions, HelpWanted, std::string> ParseArguments(
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& flag = arguments[i];
     if (flag == "--help" || flag == "-h") return HelpWanted{};
-    if (flag != "--listen" && flag != "--db" && flag != "--fixtures" && flag != "--threads")
+    GoxTools::HttpLimits probe;
+    if (flag != "--listen" && flag != "--db" && flag != "--fixtures" && flag != "--threads" &&
+        !GoxTools::ApplyHttpLimitFlag(flag, "", probe).has_value())
       return (flag.starts_with("-") ? "unknown option " : "unknown argument ") + flag;
     if (i + 1 >= arguments.size()) return flag + " needs a value";
     const std::string& value = arguments[++i];
     bool ok = !value.empty();
-    if (flag == "--listen") {
+    if (const std::optional<bool> limit = GoxTools::ApplyHttpLimitFlag(flag, value, options.http)) {
+      ok = *limit;
+    } else if (flag == "--listen") {
       const auto listen = GoxTools::ParseListenAddress(value);
       ok = listen.has_value();
       if (ok) std::tie(options.host, options.port) = *listen;

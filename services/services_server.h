@@ -1,4 +1,5 @@
-// ServicesServer: the loadouts and inventory services behind one cpp-httplib server.
+// ServicesServer: the loadouts and inventory services behind one HTTP server (the event-driven server
+// gox-host shares), with the same limits and failure answers.
 //
 // Service paths (see LoadoutsService and InventoryService) require "Authorization: Bearer <token>" and
 // answer 401 without it. The admin API answers loopback clients only (403 otherwise):
@@ -11,18 +12,13 @@
 
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "services/fault_switch.h"
 #include "services/service_options.h"
-
-namespace httplib {
-class Server;
-}
+#include "tools/common/http_server.h"
 
 namespace GoxServices {
 
@@ -47,24 +43,25 @@ class ServicesServer {
   void Stop();
 
   [[nodiscard]] int Port() const { return port_; }
+  [[nodiscard]] std::size_t OpenConnections() const { return server_ ? server_->OpenConnections() : 0; }
   [[nodiscard]] const std::string& DatabasePath() const { return dbPath_; }
   [[nodiscard]] FaultSwitch& Faults() { return faults_; }
 
  private:
-  void Route();
+  void Handle(GoxTools::HttpRequest request, GoxTools::HttpReply reply);
+  // The request past the admin check and the fault switch.
+  void Serve(const GoxTools::HttpRequest& request, const GoxTools::HttpReply& reply);
 
   ServicesOptions options_;
   std::string secret_;
   std::string dbPath_;
   std::string temporaryDir_;  // made for a temporary database; removed with it
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<GoxTools::HttpServer> server_;
   std::unique_ptr<LoadoutStore> store_;
   std::unique_ptr<InventoryFixtures> fixtures_;
   std::unique_ptr<LoadoutsService> loadouts_;
   std::unique_ptr<InventoryService> inventory_;
   FaultSwitch faults_;
-  std::atomic<bool> stopping_ = false;
-  std::thread thread_;
   int port_ = 0;
 };
 

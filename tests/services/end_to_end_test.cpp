@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+
 #include <signal.h>
+#include "services/service_options.h"
 
 #include <algorithm>
 #include <atomic>
@@ -330,3 +332,31 @@ TEST_F(EndToEndTest, FaultsReachTheCallerWithThePluginsMessageAndTheHostKeepsSer
 }
 
 }  // namespace
+
+namespace GoxServices {
+namespace {
+
+// A body at the front door's limit grows several times on its way to gox-services (pretty-printed,
+// tokens added); it must be stored, not refused there and turned into a 500.
+TEST_F(EndToEndTest, ABodyAtTheFrontDoorsLimitIsStoredEndToEnd) {
+  const std::string head = R"({"EMOTE":[)";
+  std::string body = head + "10";
+  while (body.size() + 5 < kFrontDoorBodyLimit)
+    body += ",10";
+  body += "]}";
+  ASSERT_LE(body.size(), kFrontDoorBodyLimit);
+  httplib::Result stored = Host("POST", "/gox-loadouts/v2/items/4", body);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->status, 204) << stored->body.substr(0, 300);
+  httplib::Result read = Host("GET", "/gox-loadouts/v2/items/4/EMOTE");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->body.size(), body.size() - std::string(R"({"EMOTE":})").size());  // the array alone
+  // One byte past the limit is the front door's own 413, in the failure shape.
+  httplib::Result over = Host("POST", "/gox-loadouts/v2/items/4", std::string(kFrontDoorBodyLimit + 1, ' '));
+  ASSERT_TRUE(over);
+  EXPECT_EQ(over->status, 413);
+  EXPECT_NE(over->body.find("\"httpStatus\":413"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace GoxServices

@@ -38,11 +38,12 @@ std::string EventHub::Stream::Next(std::chrono::milliseconds timeout, std::size_
   return next;
 }
 
-std::shared_ptr<EventHub::Stream> EventHub::Open() {
+std::shared_ptr<EventHub::Stream> EventHub::Open(std::function<void()> wake) {
   std::lock_guard lock(mutex_);
   if (streams_.size() >= maxStreams_) return nullptr;
   auto stream = std::make_shared<Stream>();
   stream->capacity_ = queueCapacity_;
+  stream->wake_ = std::move(wake);
   streams_.push_back(stream);
   return stream;
 }
@@ -70,6 +71,7 @@ void EventHub::Publish(const GoxHost::QueuedEvent& event) {
       stream->queue_.push_back(text);
     }
     stream->ready_.notify_one();
+    if (stream->wake_) stream->wake_();
   }
 }
 

@@ -2,7 +2,9 @@
 //
 // Each stream has its own bounded queue, so a slow reader never holds up the plugin thread or the
 // other readers: when a queue is full its oldest event is dropped and the stream is told how many it
-// missed. Publish may be called from any thread; each stream is read by the one HTTP thread serving it.
+// missed. Publish may be called from any thread; a stream opened with a wake callback has it called
+// (on the publishing thread, outside the hub's locks) after each event it queues, so that its reader
+// takes the event without polling.
 
 #pragma once
 
@@ -10,6 +12,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,13 +42,16 @@ class EventHub {
     std::deque<std::string> queue_;
     std::size_t dropped_ = 0;
     std::size_t capacity_ = 0;
+    std::function<void()> wake_;
   };
 
-  explicit EventHub(std::size_t maxStreams = 8, std::size_t queueCapacity = 1024)
+  // By default there is no cap on streams beyond the front door's connection caps.
+  explicit EventHub(std::size_t maxStreams = std::numeric_limits<std::size_t>::max(),
+                    std::size_t queueCapacity = 1024)
       : maxStreams_(maxStreams), queueCapacity_(queueCapacity) {}
 
   // A new stream that receives every event published from now on; null when maxStreams are open.
-  [[nodiscard]] std::shared_ptr<Stream> Open();
+  [[nodiscard]] std::shared_ptr<Stream> Open(std::function<void()> wake = {});
   void Close(const std::shared_ptr<Stream>& stream);
   void Publish(const GoxHost::QueuedEvent& event);
   [[nodiscard]] std::size_t OpenStreams() const;

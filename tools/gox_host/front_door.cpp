@@ -1,9 +1,10 @@
 #include "tools/gox_host/front_door.h"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include "tools/gox_host/console_files.h"
@@ -19,32 +20,87 @@ constexpr const char* kResourcesPrefix = "/resources/";
 constexpr const char* kNothingThere = "nothing at %s %s";
 constexpr const char* kWrongMethod = "%s is not allowed on %s";
 constexpr const char* kNoResource = "no resource at %s";
-constexpr const char* kTooManyStreams = "too many event streams are open";
-constexpr const char* kHandlerThrew = "the request failed inside gox-host";
-constexpr const char* kHttpError = "the request could not be read (HTTP %d)";
+constexpr const char* kModuleLate = "the module did not answer in time";
+constexpr const char* kShuttingDown = "gox-host is shutting down";
 constexpr const char* kAccessLine = "%s %s -> %d (%.2f ms)";
 
-void Send(const HttpAnswer& answer, httplib::Response& response) {
+GoxTools::HttpResponse ToResponse(HttpAnswer answer) {
+  GoxTools::HttpResponse response;
   response.status = answer.status;
-  for (const auto& [name, value] : answer.headers)
-    response.set_header(name.c_str(), value);
-  if (!answer.body.empty() || !answer.contentType.empty())
-    response.set_content(answer.body,
-                         answer.contentType.empty() ? kJsonContentType : answer.contentType.c_str());
+  response.headers = std::move(answer.headers);
+  response.body = std::move(answer.body);
+  if (!response.body.empty() || !answer.contentType.empty())
+    response.contentType = answer.contentType.empty() ? kJsonContentType : std::move(answer.contentType);
+  return response;
 }
 
-// The HTTP library notes the connection's addresses among the request headers; they are not the client's.
-bool IsConnectionNote(const std::string& name) {
-  return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
-}
+// Runs blocking work one task at a time on a thread of its own, off the I/O threads.
+class Worker {
+ public:
+  Worker() : thread_([this] { Main(); }) {}
+  ~Worker() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  void Post(std::function<void()> task) {
+    {
+      std::lock_guard lock(mutex_);
+      tasks_.push_back(std::move(task));
+    }
+    wake_.notify_all();
+  }
+
+ private:
+  void Main() {
+    for (;;) {
+      std::function<void()> task;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
+        if (tasks_.empty()) return;
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+      }
+      task();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> tasks_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+// Moves the events of one hub stream into one HTTP stream, in order, whichever thread wakes it.
+struct EventPump {
+  std::mutex mutex;
+  std::shared_ptr<EventHub::Stream> events;
+  std::shared_ptr<GoxTools::HttpStream> out;
+
+  // False once the HTTP stream is gone.
+  bool Pump() {
+    std::lock_guard lock(mutex);
+    if (!out) return true;
+    for (;;) {
+      std::size_t dropped = 0;
+      const std::string event = events->Next(std::chrono::milliseconds(0), &dropped);
+      std::string chunk;
+      if (dropped > 0) chunk = FormatText(": dropped %zu events\n\n", dropped);
+      if (!event.empty()) chunk += "data: " + event + "\n\n";
+      if (chunk.empty()) return true;
+      if (!out->Write(std::move(chunk))) return false;
+    }
+  }
+};
 
 std::string ServerUrl(const std::string& host, int port) {
   const bool ipv6 = host.find(':') != std::string::npos;
   return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
-std::string PathWithoutQuery(const std::string& target) {
-  return target.substr(0, target.find('?'));
 }
 
 }  // namespace
@@ -55,14 +111,17 @@ struct FrontDoor::Impl {
   EventHub& events;
   AdminApi* admin;
   HostLog& log;
-  httplib::Server server;
   ConsoleFiles console;
   std::string openApi;
-  std::atomic<bool> stopping = false;
-  std::atomic<bool> serving = false;
-  std::atomic<bool> served = false;
   std::atomic<std::uint32_t> nextRequestId = 1;
-  int port = 0;
+  Worker adminWorker;
+  GoxTools::HttpServer server;
+  std::mutex serveMutex;
+  std::condition_variable serveDone;
+  bool serving = false;
+  bool stopped = false;
+
+  using Send = std::function<void(HttpAnswer)>;
 
   Impl(FrontDoorOptions givenOptions, PluginThread& givenPlugin, EventHub& givenEvents, AdminApi* givenAdmin,
        HostLog& givenLog)
@@ -71,57 +130,39 @@ struct FrontDoor::Impl {
         events(givenEvents),
         admin(givenAdmin),
         log(givenLog),
-        console(options.consoleFolder) {
-    const int threads = options.threads;
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
-    // Answers go out as headers and body in separate writes; without this, Nagle's algorithm holds the
-    // body back until the client's delayed acknowledgement, some 40 ms per call.
-    server.set_tcp_nodelay(true);
-    server.set_payload_max_length(options.bodyLimit);
-    server.set_read_timeout(options.readTimeout);
-    server.set_write_timeout(options.writeTimeout);
-    server.set_keep_alive_timeout(options.idleTimeoutSeconds);
-    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-      if (response.body.empty())
-        Send(FailureAnswer(response.status, FormatText(kHttpError, response.status)), response);
-    });
-    server.set_exception_handler(
-        [this](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-          log.Error(kHandlerThrew);
-          Send(FailureAnswer(500, kHandlerThrew), response);
-        });
-    const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
-      const auto start = std::chrono::steady_clock::now();
-      Dispatch(request, response);
-      if (options.accessLog) {
+        console(options.consoleFolder),
+        server(GoxTools::HttpServerOptions{options.host, options.port, options.ioThreads, options.http},
+               [this](GoxTools::HttpRequest request, GoxTools::HttpReply reply) {
+                 Handle(std::move(request), std::move(reply));
+               }) {}
+
+  void Handle(GoxTools::HttpRequest request, GoxTools::HttpReply reply) {
+    Send send = [reply](HttpAnswer answer) { reply.Send(ToResponse(std::move(answer))); };
+    if (options.accessLog) {
+      send = [this, reply, start = std::chrono::steady_clock::now(), method = request.method,
+              target = ValidUtf8(request.target)](HttpAnswer answer) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        log.Info(FormatText(kAccessLine, request.method.c_str(), ValidUtf8(request.target).c_str(),
-                            response.status, ms));
-      }
-    };
-    // Every path goes to Dispatch; the routing is gox-host's own.
-    const char* const kEverything = "/.*";
-    server.Get(kEverything, handler);
-    server.Post(kEverything, handler);
-    server.Put(kEverything, handler);
-    server.Patch(kEverything, handler);
-    server.Delete(kEverything, handler);
-    server.Options(kEverything, handler);
+        log.Info(FormatText(kAccessLine, method.c_str(), target.c_str(), answer.status, ms));
+        reply.Send(ToResponse(std::move(answer)));
+      };
+    }
+    Dispatch(std::move(request), reply, send);
   }
 
-  void Dispatch(const httplib::Request& request, httplib::Response& response) {
+  void Dispatch(GoxTools::HttpRequest request, const GoxTools::HttpReply& reply, const Send& send) {
     const bool isGet = request.method == "GET" || request.method == "HEAD";
-    if (isGet && request.path == kOpenApiPath) return Send(JsonAnswer(openApi), response);
+    if (isGet && request.path == kOpenApiPath) return send(JsonAnswer(openApi));
     if (isGet)
       if (std::optional<ConsoleFile> file = console.Find(request.path))
-        return Send(HttpAnswer{200, std::move(file->contentType), std::move(file->bytes), {}}, response);
-    if (isGet && request.path == kEventsPath) return StreamEvents(response);
+        return send(HttpAnswer{200, std::move(file->contentType), std::move(file->bytes), {}});
+    if (isGet && request.path == kEventsPath) return StreamEvents(reply);
     if (admin != nullptr && request.path.starts_with(kAdminPrefix)) {
-      const AdminRequest adminRequest{request.method, request.path, request.body, request.remote_addr};
-      return Send(admin->Handle(adminRequest), response);
+      auto adminRequest = std::make_shared<AdminRequest>(
+          AdminRequest{request.method, request.path, std::move(request.body), request.remoteAddress});
+      return adminWorker.Post([this, adminRequest, send] { send(admin->Handle(*adminRequest)); });
     }
-    const std::string rawPath = PathWithoutQuery(request.target);
+    const std::string rawPath = request.target.substr(0, request.target.find('?'));
     std::uint32_t method = MethodCode(request.method);
     bool pathMatched = false;
     const GoxHost::EndpointInfo* endpoint =
@@ -131,79 +172,77 @@ struct FrontDoor::Impl {
       endpoint = FindEndpoint(plugin.Description(), kHttpMethodGet, "GET", rawPath, nullptr);
       if (endpoint != nullptr) method = kHttpMethodGet;
     }
-    if (endpoint != nullptr) return Send(CallModule(*endpoint, request, method), response);
-    if (isGet && request.path.starts_with(kResourcesPrefix))
-      return Send(ReadResource(request.path.substr(std::string_view(kResourcesPrefix).size() - 1)), response);
-    if (isGet) {
-      HttpAnswer answer = ReadResource(request.path);
-      if (answer.status != 404) return Send(answer, response);
+    if (endpoint != nullptr) return CallModule(*endpoint, std::move(request), method, reply, send);
+    if (isGet && request.path.starts_with(kResourcesPrefix)) {
+      std::string path = request.path.substr(std::string_view(kResourcesPrefix).size() - 1);
+      return ReadResource(path, reply, send,
+                          [send, path] { send(FailureAnswer(404, FormatText(kNoResource, path.c_str()))); });
     }
-    if (pathMatched)
-      return Send(FailureAnswer(405, FormatText(kWrongMethod, request.method.c_str(), request.path.c_str())),
-                  response);
-    Send(FailureAnswer(404, FormatText(kNothingThere, request.method.c_str(), request.path.c_str())),
-         response);
+    if (isGet)
+      return ReadResource(request.path, reply, send,
+                          [send, method = request.method, path = request.path, pathMatched] {
+                            NotFound(method, path, pathMatched, send);
+                          });
+    NotFound(request.method, request.path, pathMatched, send);
   }
 
-  HttpAnswer CallModule(const GoxHost::EndpointInfo& endpoint, const httplib::Request& request,
-                        std::uint32_t method) {
+  static void NotFound(const std::string& method, const std::string& path, bool pathMatched,
+                       const Send& send) {
+    if (pathMatched) return send(FailureAnswer(405, FormatText(kWrongMethod, method.c_str(), path.c_str())));
+    send(FailureAnswer(404, FormatText(kNothingThere, method.c_str(), path.c_str())));
+  }
+
+  // Hands `task` to the plugin thread; a late or refused task is answered here.
+  void OnPluginThread(PluginThread::Task task, const GoxTools::HttpReply& reply, const Send& send) {
+    reply.SendUnlessAnsweredWithin(options.callTimeout, ToResponse(FailureAnswer(504, kModuleLate)));
+    if (!plugin.Post(std::move(task))) send(FailureAnswer(503, kShuttingDown));
+  }
+
+  void CallModule(const GoxHost::EndpointInfo& endpoint, GoxTools::HttpRequest request, std::uint32_t method,
+                  const GoxTools::HttpReply& reply, const Send& send) {
     auto call = std::make_shared<GoxHost::CallRequest>();
     call->method = method;
     if (method == kHttpMethodOther) call->customMethod = request.method;
-    call->path = request.target;
-    for (const auto& [name, value] : request.headers)
-      if (!IsConnectionNote(name)) call->headers.emplace_back(name, value);
-    call->contentType = request.get_header_value("Content-Type");
-    call->body = request.body;
+    call->path = std::move(request.target);
+    call->contentType = request.Header("Content-Type");
+    call->headers = std::move(request.headers);
+    call->body = std::move(request.body);
     call->requestId = nextRequestId++;
-    auto answer = std::make_shared<HttpAnswer>();
     const GoxHost::EndpointInfo* target = &endpoint;
-    return AnswerOnPluginThread(
-        plugin, options.callTimeout,
-        [call, answer, target](GoxHost::HostCore& host) {
-          *answer = AnswerFromCall(host.Call(*target, *call));
-        },
-        answer);
+    OnPluginThread(
+        [call, target, send](GoxHost::HostCore& host) { send(AnswerFromCall(host.Call(*target, *call))); },
+        reply, send);
   }
 
-  HttpAnswer ReadResource(const std::string& path) {
-    auto answer = std::make_shared<HttpAnswer>();
-    return AnswerOnPluginThread(
-        plugin, options.callTimeout,
-        [answer, path](GoxHost::HostCore& host) {
+  // The resource at `path`; `absent` answers when there is none.
+  void ReadResource(std::string path, const GoxTools::HttpReply& reply, const Send& send,
+                    std::function<void()> absent) {
+    OnPluginThread(
+        [path = std::move(path), send, absent = std::move(absent)](GoxHost::HostCore& host) {
           const GoxHost::JsonValue* value = host.Resource(path);
-          *answer = value != nullptr ? JsonAnswer(ValidUtf8(value->Text()))
-                                     : FailureAnswer(404, FormatText(kNoResource, path.c_str()));
+          if (value == nullptr) return absent();
+          send(JsonAnswer(ValidUtf8(value->Text())));
         },
-        answer);
+        reply, send);
   }
 
-  void StreamEvents(httplib::Response& response) {
-    std::shared_ptr<EventHub::Stream> stream = events.Open();
-    if (!stream) return Send(FailureAnswer(503, kTooManyStreams), response);
-    response.set_header("Cache-Control", "no-cache");
-    auto lastWrite =
-        std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
-    response.set_chunked_content_provider(
-        "text/event-stream",
-        [this, stream, lastWrite](std::size_t offset, httplib::DataSink& sink) {
-          if (stopping) {
-            sink.done();
-            return true;
-          }
-          std::string chunk;
-          if (offset == 0) chunk = ": connected\n\n";  // tells the reader that the stream is open
-          std::size_t dropped = 0;
-          const std::string event = stream->Next(std::chrono::milliseconds(offset == 0 ? 0 : 200), &dropped);
-          if (dropped > 0) chunk += FormatText(": dropped %zu events\n\n", dropped);
-          if (!event.empty()) chunk += "data: " + event + "\n\n";
-          const auto now = std::chrono::steady_clock::now();
-          if (chunk.empty() && now - *lastWrite >= options.eventKeepAlive) chunk = ": keep-alive\n\n";
-          if (chunk.empty()) return true;
-          *lastWrite = now;
-          return sink.write(chunk.data(), chunk.size());
-        },
-        [this, stream](bool) { events.Close(stream); });
+  void StreamEvents(const GoxTools::HttpReply& reply) {
+    auto pump = std::make_shared<EventPump>();
+    std::weak_ptr<EventPump> weakPump = pump;
+    pump->events = events.Open([this, weakPump] {
+      const auto pumping = weakPump.lock();
+      if (pumping && !pumping->Pump()) events.Close(pumping->events);
+    });
+    GoxTools::HttpResponse head{200, "text/event-stream", {}, {{"Cache-Control", "no-cache"}}, false};
+    std::shared_ptr<GoxTools::HttpStream> out =
+        reply.Stream(std::move(head), ": keep-alive\n\n", options.eventKeepAlive,
+                     [this, pump] { events.Close(pump->events); });
+    out->Write(": connected\n\n");  // tells the reader that the stream is open
+    {
+      std::lock_guard lock(pump->mutex);
+      pump->out = std::move(out);
+    }
+    if (!pump->Pump()) events.Close(pump->events);
   }
 };
 
@@ -216,36 +255,39 @@ FrontDoor::~FrontDoor() {
 }
 
 std::optional<std::string> FrontDoor::Bind() {
-  const int port =
-      impl_->options.port == 0
-          ? impl_->server.bind_to_any_port(impl_->options.host)
-          : (impl_->server.bind_to_port(impl_->options.host, impl_->options.port) ? impl_->options.port : -1);
-  if (port <= 0)
-    return "could not listen on " + impl_->options.host + ":" + std::to_string(impl_->options.port);
-  impl_->port = port;
+  if (auto error = impl_->server.Bind()) return error;
   // The document names the URL clients reach, which is known only once the port is bound.
   impl_->openApi = BuildOpenApi(impl_->plugin.Description(), "gox-host: " + impl_->plugin.ShortName(),
-                                impl_->plugin.VersionText(), ServerUrl(impl_->options.host, port))
+                                impl_->plugin.VersionText(), ServerUrl(impl_->options.host, Port()))
                        .Text();
   return std::nullopt;
 }
 
 int FrontDoor::Port() const {
-  return impl_->port;
+  return impl_->server.Port();
+}
+
+std::size_t FrontDoor::OpenConnections() const {
+  return impl_->server.OpenConnections();
 }
 
 void FrontDoor::Serve() {
+  std::unique_lock lock(impl_->serveMutex);
+  if (impl_->stopped) return;
+  impl_->server.Start();
   impl_->serving = true;
-  if (!impl_->stopping) impl_->server.listen_after_bind();
-  impl_->served = true;
+  impl_->serveDone.wait(lock, [&] { return impl_->stopped; });
 }
 
 void FrontDoor::Stop() {
-  impl_->stopping = true;
-  // The server only stops once it runs: wait (bounded) for a Serve that has begun to get going.
-  for (int i = 0; i < 2000 && impl_->serving && !impl_->served && !impl_->server.is_running(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  impl_->server.stop();
+  bool serving = false;
+  {
+    std::lock_guard lock(impl_->serveMutex);
+    impl_->stopped = true;
+    serving = impl_->serving;
+  }
+  impl_->serveDone.notify_all();
+  if (serving) impl_->server.Stop();
 }
 
 }  // namespace GoxHostApp

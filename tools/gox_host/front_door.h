@@ -1,4 +1,5 @@
-// FrontDoor: gox-host's HTTP server (cpp-httplib), bound to 127.0.0.1 by default.
+// FrontDoor: gox-host's HTTP server (the shared event-driven server of tools/common), bound to
+// 127.0.0.1 by default.
 //
 // What it answers, in this order:
 //   GET / and /console/...  the developer console's files (console_files.h)
@@ -10,8 +11,9 @@
 //   GET on a tree path      the same, for paths no endpoint claims (an endpoint wins over a resource of
 //                           the same path: GET /gox-loadouts/v2/items/7/A calls the module)
 // Anything else is 404 (405 when an endpoint has the path but not the method), in the failure shape.
-// Bodies over the limit get 413; malformed requests get 400 or 414 from the HTTP layer, also in the
-// failure shape. Read, write and idle timeouts bound slow clients.
+// The HTTP layer's limits (http_server.h) bound slow clients, floods and bodies, in the same shape.
+// A call waits for the plugin thread without holding an I/O thread; the admin API, whose changes wait
+// for the module to see them, runs on a worker thread of its own.
 
 #pragma once
 
@@ -21,6 +23,7 @@
 #include <optional>
 #include <string>
 
+#include "tools/common/http_server.h"
 #include "tools/gox_host/admin_api.h"
 #include "tools/gox_host/event_hub.h"
 #include "tools/gox_host/host_log.h"
@@ -30,13 +33,10 @@ namespace GoxHostApp {
 
 struct FrontDoorOptions {
   std::string host = "127.0.0.1";
-  int port = 0;  // 0: an ephemeral port
-  std::size_t bodyLimit = 1u << 20;
-  std::chrono::milliseconds readTimeout{5000};
-  std::chrono::milliseconds writeTimeout{5000};
-  int idleTimeoutSeconds = 5;                    // keep-alive connections without a request
+  int port = 0;                                  // 0: an ephemeral port
+  GoxTools::HttpLimits http;                     // deadlines, sizes and connection caps
   std::chrono::milliseconds callTimeout{60000};  // how long a request waits for the plugin thread
-  int threads = 16;
+  int ioThreads = 2;
   std::chrono::milliseconds eventKeepAlive{15000};
   bool accessLog = false;
   std::string consoleFolder;  // the developer console's files (console_files.h); empty: no console
@@ -53,9 +53,11 @@ class FrontDoor {
   // Binds the listening socket; the reason when it could not.
   [[nodiscard]] std::optional<std::string> Bind();
   [[nodiscard]] int Port() const;
-  // Serves until Stop; returns once the requests in flight are answered and the event streams closed.
+  [[nodiscard]] std::size_t OpenConnections() const;
+  // Serves until Stop (on I/O threads of its own); returns once Stop is called.
   void Serve();
-  // Stops accepting connections and ends the event streams. Any thread; more than once is fine.
+  // Stops accepting connections, ends the event streams and returns once the requests in flight are
+  // answered. Any thread but the server's own; more than once is fine.
   void Stop();
 
  private:

@@ -58,17 +58,13 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
       const auto listen = GoxTools::ParseListenAddress(value);
       ok = listen.has_value();
       if (ok) std::tie(options.frontDoor.host, options.frontDoor.port) = *listen;
-    } else if (flag == "--body-limit") {
-      const auto number = ParseNumber<std::size_t>(value, 1, std::numeric_limits<std::uint32_t>::max());
-      ok = number.has_value();
-      if (ok) options.frontDoor.bodyLimit = *number;
     } else if (flag == "--read-timeout-ms") {
-      ok = milliseconds(options.frontDoor.readTimeout);
-      options.frontDoor.writeTimeout = options.frontDoor.readTimeout;
-    } else if (flag == "--idle-timeout-s") {
-      const auto number = ParseNumber<int>(value, 1, 3600);
-      ok = number.has_value();
-      if (ok) options.frontDoor.idleTimeoutSeconds = *number;
+      ok = milliseconds(options.frontDoor.http.headerTimeout);
+      options.frontDoor.http.bodyTimeout = options.frontDoor.http.headerTimeout;
+      options.frontDoor.http.writeTimeout = options.frontDoor.http.headerTimeout;
+    } else if (const std::optional<bool> limit =
+                   GoxTools::ApplyHttpLimitFlag(flag, value, options.frontDoor.http)) {
+      ok = *limit;
     } else if (flag == "--call-timeout-ms") {
       ok = milliseconds(options.frontDoor.callTimeout);
     } else if (flag == "--connect-timeout-ms") {

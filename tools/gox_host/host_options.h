@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "tools/common/http_limit_flags.h"
 #include "tools/gox_host/curl_transport.h"
 #include "tools/gox_host/front_door.h"
 
@@ -21,7 +22,8 @@ struct HostServerOptions {
   CurlTransportOptions transport;
 };
 
-inline constexpr const char* kUsage = R"(usage: gox-host [options]
+inline constexpr const char* kUsage =
+    R"(usage: gox-host [options]
   --module PATH            a module to load; again for more, loaded in the order given (default:
                            libgox_loadouts.so and libgox_inventory.so next to gox-host)
   --listen HOST:PORT       where to serve HTTP (default 127.0.0.1:8090; port 0 picks a free one)
@@ -29,14 +31,15 @@ inline constexpr const char* kUsage = R"(usage: gox-host [options]
   --services-url URL       base URL of the loadouts and inventory services
   --no-admin               turn the admin API off
   --body-limit BYTES       largest request body (default 1048576)
-  --read-timeout-ms N      per read of a request (default 5000)
-  --idle-timeout-s N       keep-alive connections without a request (default 5)
+  --read-timeout-ms N      sets --header-timeout-ms, --body-timeout-ms and --write-timeout-ms at once
   --call-timeout-ms N      how long a request waits for the module (default 60000)
   --connect-timeout-ms N   outside requests: connecting (default 5000)
   --request-timeout-ms N   outside requests: the whole exchange (default 30000)
   --access-log             log one line per HTTP request
   --help                   this text
-The secret that signs inventory tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
+HTTP limits (reaching one closes that connection only):
+)" GOX_HTTP_LIMIT_USAGE
+    R"(The secret that signs inventory tokens comes from GOX_TOKEN_SECRET (a development default otherwise).
 )";
 
 inline constexpr int kDefaultPort = 8090;

@@ -39,6 +39,7 @@ class HostServer {
   [[nodiscard]] int Port() const { return frontDoor_ ? frontDoor_->Port() : 0; }
   // The short names of the modules serving, in load order, separated by ", ".
   [[nodiscard]] std::string ModuleNames() const { return plugin_.ShortName(); }
+  [[nodiscard]] std::size_t OpenConnections() const { return frontDoor_ ? frontDoor_->OpenConnections() : 0; }
   // Stops accepting, lets the calls in flight be answered, ends the event streams, then shuts the
   // module down. More than once is fine.
   void Stop();

@@ -157,6 +157,18 @@ RunStatus PluginThread::Run(Task task, std::chrono::milliseconds timeout) {
   return RunStatus::kTimedOut;
 }
 
+bool PluginThread::Post(Task task) {
+  auto job = std::make_shared<Job>();
+  job->task = std::move(task);
+  {
+    std::lock_guard lock(mutex_);
+    if (!running_ || stopping_) return false;
+    queue_.push_back(std::move(job));
+  }
+  wake_.notify_all();
+  return true;
+}
+
 void PluginThread::Stop() {
   {
     std::lock_guard lock(mutex_);

@@ -63,6 +63,10 @@ class PluginThread {
   // everything it touches when it may outlive the wait.
   RunStatus Run(Task task, std::chrono::milliseconds timeout = std::chrono::hours(24));
 
+  // Queues `task` for the plugin thread without waiting for it; false (and the task dropped) when the
+  // thread is stopping or stopped. The task must own (or share) everything it touches.
+  bool Post(Task task);
+
   // Runs the queued tasks, shuts the module down and ends the thread. Safe to call more than once.
   void Stop();
 

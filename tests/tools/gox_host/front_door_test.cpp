@@ -19,6 +19,7 @@
 
 #include "tests/support/local_http_server.h"
 #include "tests/support/module/host_test_module.h"
+#include "tests/support/raw_http_client.h"
 #include "tools/common/token_signing.h"
 #include "tools/gox_host/host_server.h"
 
@@ -35,33 +36,7 @@ GoxHost::JsonValue Json(const std::string& text) {
   return value.value_or(GoxHost::JsonValue());
 }
 
-// Sends raw bytes on a fresh connection and returns what comes back until the server closes or two
-// seconds pass without data.
-std::string RawExchange(int port, const std::string& bytes,
-                        milliseconds pauseBeforeReading = milliseconds(0)) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return "(no connection)";
-  }
-  timeval timeout{2, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  (void)send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  std::this_thread::sleep_for(pauseBeforeReading);
-  std::string answer;
-  char buffer[4096];
-  for (int reads = 0; reads < 1000; ++reads) {
-    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
-    answer.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(fd);
-  return answer;
-}
+using GoxHostTest::RawExchange;
 
 class FrontDoorTest : public ::testing::Test {
  protected:
@@ -80,9 +55,10 @@ class FrontDoorTest : public ::testing::Test {
     options.modulePaths = {GOX_HOST_TEST_MODULE_PATH, GOX_INVENTORY_MODULE_PATH};
     options.admin = admin;
     options.frontDoor.port = 0;
-    options.frontDoor.bodyLimit = kBodyLimit;
-    options.frontDoor.readTimeout = milliseconds(500);
-    options.frontDoor.idleTimeoutSeconds = 1;
+    options.frontDoor.http.bodyLimit = kBodyLimit;
+    options.frontDoor.http.headerTimeout = milliseconds(500);
+    options.frontDoor.http.bodyTimeout = milliseconds(500);
+    options.frontDoor.http.idleTimeout = milliseconds(1000);
     options.frontDoor.callTimeout = milliseconds(10000);
     options.transport.totalTimeoutMs = 1000;
     if (log_ == nullptr) log_ = std::tmpfile();
@@ -339,15 +315,15 @@ TEST_F(FrontDoorTest, HostileRequestsGetHttpErrorsAndServingGoesOn) {
     milliseconds pause;
   };
   const Case cases[] = {
-      {"unknown method", "BREW /gox-hosttest/v1/phase HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400",
+      {"unknown method", "BREW /gox-hosttest/v1/phase HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 405",
        milliseconds(0)},
       {"bad percent-escape", "GET /gox-hosttest/v1/echo/%zz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
        "HTTP/1.1 400", milliseconds(0)},
       {"huge header",
        "GET /gox-hosttest/v1/phase HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n",
-       "HTTP/1.1 400", milliseconds(0)},
+       "HTTP/1.1 431", milliseconds(0)},
       {"huge request line", "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n",
-       "HTTP/1.1 414", milliseconds(0)},
+       "HTTP/1.1 431", milliseconds(0)},
       {"slow client", "GET /gox-hosttest/v1/phase HTTP/1.1\r\nHo", "", milliseconds(1000)},
       {"declared body over the limit",
        "POST /gox-hosttest/v1/items/1 HTTP/1.1\r\nHost: x\r\nContent-Length: 999999\r\n\r\n", "HTTP/1.1 413",

@@ -14,7 +14,7 @@ TEST(HostOptionsTest, DefaultsAndFlags) {
   const HostServerOptions& plain = std::get<HostServerOptions>(defaults);
   EXPECT_EQ(plain.frontDoor.host, "127.0.0.1");
   EXPECT_EQ(plain.frontDoor.port, kDefaultPort);
-  EXPECT_EQ(plain.frontDoor.bodyLimit, 1u << 20);
+  EXPECT_EQ(plain.frontDoor.http.bodyLimit, 1u << 20);
   EXPECT_TRUE(plain.admin);
 
   const auto parsed = ParseArguments({"--module",
@@ -46,9 +46,9 @@ TEST(HostOptionsTest, DefaultsAndFlags) {
   EXPECT_EQ(options.frontDoor.port, 0);
   EXPECT_FALSE(options.admin);
   EXPECT_EQ(options.fixturesPath, "f.json");
-  EXPECT_EQ(options.frontDoor.bodyLimit, 10u);
-  EXPECT_EQ(options.frontDoor.readTimeout.count(), 250);
-  EXPECT_EQ(options.frontDoor.idleTimeoutSeconds, 2);
+  EXPECT_EQ(options.frontDoor.http.bodyLimit, 10u);
+  EXPECT_EQ(options.frontDoor.http.headerTimeout.count(), 250);
+  EXPECT_EQ(options.frontDoor.http.idleTimeout.count(), 2000);
   EXPECT_EQ(options.frontDoor.callTimeout.count(), 900);
   EXPECT_EQ(options.transport.connectTimeoutMs, 50);
   EXPECT_EQ(options.transport.totalTimeoutMs, 70);

@@ -96,3 +96,41 @@ TEST(GoxHostProcessTest, StartFailuresExitNonZeroWithTheReason) {
 }
 
 }  // namespace
+
+namespace GoxHostApp {
+namespace {
+using std::chrono::milliseconds;
+
+// A second gox-host or gox-services on a port that one already listens on must fail loudly instead
+// of sharing the port and taking half the connections.
+TEST(ServerProcessesTest, APortInUseIsRefusedWithExitStatusOneAndNoReadyLine) {
+  struct Executable {
+    const char* path;
+    std::vector<std::string> extra;
+    const char* ready;
+  };
+  const Executable executables[] = {
+      {GOX_HOST_PATH, {"--module", GOX_HOST_TEST_MODULE_PATH}, "gox-host listening on http://127.0.0.1:"},
+      {GOX_SERVICES_PATH, {}, "gox-services listening on http://127.0.0.1:"},
+  };
+  for (const Executable& executable : executables) {
+    std::vector<std::string> first = executable.extra;
+    first.insert(first.end(), {"--listen", "127.0.0.1:0"});
+    GoxHostTest::ChildProcess running(executable.path, first);
+    const int port = GoxHostTest::PortAfter(running.ReadLine(milliseconds(20000)), executable.ready);
+    ASSERT_GT(port, 0) << executable.path << "\n" << running.ErrorOutput();
+    std::vector<std::string> second = executable.extra;
+    second.insert(second.end(), {"--listen", "127.0.0.1:" + std::to_string(port)});
+    GoxHostTest::ChildProcess refused(executable.path, second);
+    EXPECT_EQ(refused.ReadAll(milliseconds(20000)), "") << executable.path;
+    EXPECT_EQ(refused.Wait(milliseconds(10000)), 1) << executable.path;
+    EXPECT_NE(refused.ErrorOutput().find("could not listen on 127.0.0.1:" + std::to_string(port)),
+              std::string::npos)
+        << refused.ErrorOutput();
+    running.Signal(SIGTERM);
+    EXPECT_EQ(running.Wait(milliseconds(10000)), 0) << executable.path;
+  }
+}
+
+}  // namespace
+}  // namespace GoxHostApp
