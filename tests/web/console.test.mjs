@@ -50,11 +50,13 @@ async function callEndpoint(operationId, fields) {
   return status.evaluate((node) => node.textContent);
 }
 
-test('the console shows the module, its endpoints and the stand-ins', async () => {
+test('the console shows the modules, their endpoints and the stand-ins', async () => {
   await page.goto(`${servers.hostUrl}/`, { waitUntil: 'domcontentloaded' });
   await page.waitForSelector('#modules li[data-module="gox-loadouts"]', { timeout: kWaitMs });
+  await page.waitForSelector('#modules li[data-module="gox-inventory"]', { timeout: kWaitMs });
   const endpoints = await page.$$eval('details.endpoint', (nodes) => nodes.map((node) => node.dataset.operation));
-  assert.equal(endpoints.length, 5);
+  assert.equal(endpoints.length, 6);
+  assert.ok(endpoints.includes('GetGoxInventoryV1SignedInventory'));
   await page.waitForFunction(() => document.querySelector('#connection').dataset.state === 'open',
                              { timeout: kWaitMs });
 });

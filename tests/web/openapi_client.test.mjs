@@ -1,4 +1,4 @@
-// A client built from gox-host's /openapi.json calls every endpoint of the loadouts module against
+// A client built from gox-host's /openapi.json calls every endpoint of both modules against
 // gox-host with gox-services, and the document passes an OpenAPI validator and a linter. The client
 // sends exactly what the document declares, so a parameter described in a form the module does not
 // bind fails here.
@@ -86,6 +86,13 @@ test('the inventory with one type and with two', async () => {
   const every = await call('GetGoxLoadoutsV1Inventory', { inventoryTypes: [] });
   assert.equal(every.status, 200, JSON.stringify(every.body));
   assert.deepEqual(entitlementTypes(every.body), ['BANNER', 'COMPANION', 'EMOTE']);
+});
+
+test('the inventory module signs one token per asked type', async () => {
+  const signed = await call('GetGoxInventoryV1SignedInventory', { inventoryTypes: ['EMOTE', 'BANNER'] });
+  assert.equal(signed.status, 200, JSON.stringify(signed.body));
+  assert.deepEqual(Object.keys(signed.body).sort(), ['BANNER', 'EMOTE']);
+  for (const token of Object.values(signed.body)) assert.match(token, /^[\w-]+\.[\w-]+\.[\w-]+$/);
 });
 
 test('store, read, send to the game and delete loadout items', async () => {

@@ -80,10 +80,15 @@ HttpAnswer AdminApi::Modules() {
   GoxHost::JsonDocument& document = modules.Edit();
   auto& allocator = document.GetAllocator();
   document.SetArray();
-  rapidjson::Value module(rapidjson::kObjectType);
-  module.AddMember("name", Text(plugin_.ShortName(), allocator), allocator);
-  module.AddMember("version", Text(plugin_.VersionText(), allocator), allocator);
-  document.PushBack(module, allocator);
+  for (const GoxHost::ModuleInfo& loaded : plugin_.Modules()) {
+    const std::string version = std::to_string(loaded.version[0]) + "." + std::to_string(loaded.version[1]) +
+                                "." + std::to_string(loaded.version[2]);
+    rapidjson::Value module(rapidjson::kObjectType);
+    module.AddMember("name", Text(loaded.name, allocator), allocator);
+    module.AddMember("version", Text(version, allocator), allocator);
+    module.AddMember("serving", loaded.started, allocator);
+    document.PushBack(module, allocator);
+  }
   return JsonAnswer(modules.Text());
 }
 

@@ -6,7 +6,7 @@
 //   GET    /admin/resources/{path}   the stored value; 404 when there is nothing
 //   GET    /admin/game-customization what the service-proxy stand-in received, oldest first
 //   GET    /admin/log                the host log's last lines, oldest first: {"lines": [...]}
-//   GET    /admin/modules            the loaded modules: [{"name", "version"}]
+//   GET    /admin/modules            the loaded modules: [{"name", "version", "serving"}]
 //
 // Only loopback clients are served (403 otherwise). A change is answered once its event has reached the
 // module, so a request that follows it sees the module's new state; the answer is

@@ -87,9 +87,10 @@ void PluginThread::Main(PluginThreadOptions options) {
     return finishStart(std::string(kNotStarted));
   }
   description_ = host.Description();
-  const GoxHost::ModuleInfo first = host.Modules().front();
+  modules_ = host.Modules();
+  const GoxHost::ModuleInfo& first = modules_.front();
   std::copy(std::begin(first.version), std::end(first.version), version_);
-  for (const GoxHost::ModuleInfo& module : host.Modules())
+  for (const GoxHost::ModuleInfo& module : modules_)
     shortName_ += (shortName_.empty() ? "" : ", ") + module.name;
   finishStart(std::nullopt);
 

@@ -74,6 +74,8 @@ class PluginThread {
   [[nodiscard]] const GoxHost::ApiDescription& Description() const { return description_; }
   // The short names of the modules serving, separated by ", ".
   [[nodiscard]] const std::string& ShortName() const { return shortName_; }
+  // The modules loaded, in load order, with their handshake versions.
+  [[nodiscard]] const std::vector<GoxHost::ModuleInfo>& Modules() const { return modules_; }
   [[nodiscard]] std::string VersionText() const;
 
  private:
@@ -105,6 +107,7 @@ class PluginThread {
   std::optional<std::string> startError_;
   GoxHost::ApiDescription description_;
   std::string shortName_;
+  std::vector<GoxHost::ModuleInfo> modules_;
   std::uint32_t version_[3] = {0, 0, 0};
 };
 
