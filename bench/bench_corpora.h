@@ -168,4 +168,29 @@ inline std::vector<std::string> Tiny(std::size_t count, std::uint64_t seed = 4) 
   return documents;
 }
 
+// A named set of documents that the JSON benchmarks decode and encode as one unit.
+struct Corpus {
+  const char* name;
+  std::vector<std::string> documents;
+  std::size_t bytes = 0;  // of all its documents together
+};
+
+// The JSON corpora every JSON benchmark measures, made once per process.
+inline const std::vector<Corpus>& JsonCorpora() {
+  static const std::vector<Corpus> corpora = [] {
+    std::vector<Corpus> made;
+    made.push_back({"records_1k", {Records(1 << 10)}});
+    made.push_back({"records_64k", {Records(64 << 10)}});
+    made.push_back({"records_4m", {Records(4 << 20)}});
+    made.push_back({"numbers_4m", {Numbers(4 << 20)}});
+    made.push_back({"text_2m", {Text(2 << 20)}});
+    made.push_back({"tiny_10000", Tiny(10000)});
+    for (Corpus& corpus : made)
+      for (const std::string& document : corpus.documents)
+        corpus.bytes += document.size();
+    return made;
+  }();
+  return corpora;
+}
+
 }  // namespace BenchCorpora

@@ -43,27 +43,10 @@ using Pool = rapidjson::MemoryPoolAllocator<>;
 using Document = rapidjson::GenericDocument<rapidjson::UTF8<>, Pool>;
 using JsonValue = rapidjson::GenericValue<rapidjson::UTF8<>, Pool>;
 
-struct Corpus {
-  const char* name;
-  std::vector<std::string> documents;
-  std::size_t bytes = 0;
-};
+using BenchCorpora::Corpus;
 
-std::vector<Corpus>& Corpora() {
-  static std::vector<Corpus> corpora = [] {
-    std::vector<Corpus> made;
-    made.push_back({"records_1k", {BenchCorpora::Records(1 << 10)}});
-    made.push_back({"records_64k", {BenchCorpora::Records(64 << 10)}});
-    made.push_back({"records_4m", {BenchCorpora::Records(4 << 20)}});
-    made.push_back({"numbers_4m", {BenchCorpora::Numbers(4 << 20)}});
-    made.push_back({"text_2m", {BenchCorpora::Text(2 << 20)}});
-    made.push_back({"tiny_10000", BenchCorpora::Tiny(10000)});
-    for (Corpus& corpus : made)
-      for (const std::string& document : corpus.documents)
-        corpus.bytes += document.size();
-    return made;
-  }();
-  return corpora;
+const std::vector<Corpus>& Corpora() {
+  return BenchCorpora::JsonCorpora();
 }
 
 // A pool over one buffer big enough for a document of `bytes` bytes, so that warm parses allocate no

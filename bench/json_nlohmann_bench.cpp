@@ -58,23 +58,10 @@ void operator delete(void* block, std::size_t) noexcept {
 
 namespace {
 
-struct Corpus {
-  const char* name;
-  std::vector<std::string> documents;
-};
+using BenchCorpora::Corpus;
 
 const std::vector<Corpus>& Corpora() {
-  static const std::vector<Corpus> corpora = [] {
-    std::vector<Corpus> made;
-    made.push_back({"records_1k", {BenchCorpora::Records(1 << 10)}});
-    made.push_back({"records_64k", {BenchCorpora::Records(64 << 10)}});
-    made.push_back({"records_4m", {BenchCorpora::Records(4 << 20)}});
-    made.push_back({"numbers_4m", {BenchCorpora::Numbers(4 << 20)}});
-    made.push_back({"text_2m", {BenchCorpora::Text(2 << 20)}});
-    made.push_back({"tiny_10000", BenchCorpora::Tiny(10000)});
-    return made;
-  }();
-  return corpora;
+  return BenchCorpora::JsonCorpora();
 }
 
 void DecodeOurs(benchmark::State& state, const Corpus* corpus) {
