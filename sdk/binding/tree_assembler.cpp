@@ -35,6 +35,7 @@ TreeAssembler::~TreeAssembler() {
   Release(0);
   if (key_ != nullptr) context_->ReleaseString(key_);
   HeapFree(fields_);
+  if (frames_ != inlineFrames_) HeapFree(frames_);
 }
 
 void TreeAssembler::Release(std::size_t from) noexcept {
@@ -79,6 +80,15 @@ void TreeAssembler::Key(std::string_view name) noexcept {
 
 bool TreeAssembler::Open(BindingKind kind) noexcept {
   if (depth_ == kMaxNestingDepth) return false;
+  if (depth_ == kInlineFrames && frames_ == inlineFrames_) {
+    void* frames = HeapAllocate(kMaxNestingDepth * sizeof(Frame));
+    if (frames == nullptr) {
+      context_->MarkFailed();
+      return false;
+    }
+    std::memcpy(frames, inlineFrames_, sizeof inlineFrames_);
+    frames_ = static_cast<Frame*>(frames);
+  }
   Frame frame{nullptr, 0, count_, kind == BindingKind::Structure};
   if (depth_ != 0 && frames_[depth_ - 1].structure) {
     if (Gather() == nullptr) return false;

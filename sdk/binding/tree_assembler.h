@@ -77,7 +77,11 @@ class TreeAssembler {
   bool repeated_ = false;
   BindingProperty scratch_;  // in the refusing context: what a slot is when memory fails
   std::size_t depth_ = 0;
-  Frame frames_[kMaxNestingDepth];
+  // The open containers: the first few inline, all of them on the module heap once deeper, so that a
+  // decoder's stack stays small (the reader recurses once per level on it).
+  static constexpr std::size_t kInlineFrames = 32;
+  Frame* frames_ = inlineFrames_;
+  Frame inlineFrames_[kInlineFrames];
 };
 
 }  // namespace Quarn
