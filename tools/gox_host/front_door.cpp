@@ -244,7 +244,7 @@ struct FrontDoor::Impl {
     if (openApiGeneration != modules->generation) {
       // The document names the URL clients reach, which is known only once the port is bound.
       openApi = BuildOpenApi(modules->description, "gox-host: " + modules->shortName, modules->versionText,
-                             ServerUrl(options.host, server.Port()))
+                             ServerUrl(options.host, server.Port()), admin != nullptr)
                     .Text();
       openApiGeneration = modules->generation;
     }
