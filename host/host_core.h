@@ -18,7 +18,9 @@
 //   Several modules: Load makes a module the only one; AddModule loads another beside those loaded.
 //   Each gets its own handshake, HostApi binding and host handle (options.hostHandle for the first,
 //   the next numbers for the others); Initialize starts them in the order loaded, Shutdown stops them
-//   in the reverse order. They share the resource tree and the events: what one publishes reaches the
+//   in the reverse order. ReloadModule replaces one module by a new build in its place, between
+//   calls; a new file that fails its handshake leaves the old module serving. They share the
+//   resource tree and the events: what one publishes reaches the
 //   others' listeners. A request on the resource tree (HostApi.request) whose method and path match an
 //   endpoint of a started module goes to that endpoint's call entry with the caller's request record
 //   (its context set to the endpoint's, its last word to a request identifier) and the caller's

@@ -72,10 +72,8 @@ constexpr const char* kReloadSchemaText = R"({
 })";
 
 rapidjson::Value ParsedValue(const char* text, rapidjson::MemoryPoolAllocator<>& allocator) {
-  rapidjson::Document parsed;
-  parsed.Parse(text);
   rapidjson::Value value;
-  value.CopyFrom(parsed, allocator);
+  GoxHost::CopyJson(GoxHost::JsonValue::Parse(text).value_or(GoxHost::JsonValue()).Get(), value, allocator);
   return value;
 }
 constexpr const char* kSchemasPrefix = "#/components/schemas/";
