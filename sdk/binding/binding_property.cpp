@@ -479,6 +479,12 @@ std::string_view BindingProperty::KindName(std::uint8_t code) noexcept {
   return code < std::size(kNames) ? kNames[code] : std::string_view();
 }
 
+void BindingProperty::ShareStorage(BindingProperty& storage) noexcept {
+  if (ownsContext_ == 0 || context_ != nullptr || storage.ownsContext_ == 0 || &storage == this) return;
+  context_ = storage.EnsureContext();
+  ownsContext_ = 0;
+}
+
 PropertyContext* BindingProperty::EnsureContext() noexcept {
   if (context_ == nullptr) context_ = PropertyContext::Create();
   return context_;

@@ -146,6 +146,13 @@ class BindingProperty {
   // The tree's context; null until the tree first needs storage.
   [[nodiscard]] const PropertyContext* Context() const noexcept { return context_; }
 
+  // Makes this value, a root that holds no storage yet, keep its storage in the tree of `storage`, a
+  // root, without becoming part of that tree: values that live side by side, such as the arguments of
+  // one call, then share one context instead of creating one each. The value is no root afterwards, so
+  // moving out of it copies. Nothing when this value is no root or already has a context, or when
+  // storage is no root. REQUIRES: storage outlives this value and is not inside it.
+  void ShareStorage(BindingProperty& storage) noexcept;
+
   // Setters: each first resets the value.
   void SetBool(bool value) noexcept;
   void SetSigned(std::int64_t value) noexcept;

@@ -57,8 +57,8 @@ const FunctionArgument* FindParameter(const FunctionInfo& function, std::string_
 // Binds names and texts to the values of one call, keeping the element budget of its dotted indexes.
 class ArgumentBinder {
  public:
-  ArgumentBinder(std::vector<BindingProperty>& values, const FunctionInfo& function)
-      : values_(values), function_(function) {}
+  ArgumentBinder(CallArguments& arguments, const FunctionInfo& function)
+      : values_(arguments.values), storage_(arguments.storage), function_(function) {}
 
   MaybeType<> Bind(std::string_view name, std::string_view text, std::uint32_t location) {
     const std::size_t dot = name.find('.');
@@ -71,8 +71,9 @@ class ArgumentBinder {
       return Failure(FormatString(kInvalidLocationMessage, name, function_.name));
     BindingProperty& value = values_[index];
     if (dot == std::string_view::npos) {
-      if (!text.empty())
-        return ParseArgumentText(value, *parameter, function_, text, {}, IsStructured(parameter->type.kind));
+      const bool structured = IsStructured(parameter->type.kind);
+      if (!structured) value.ShareStorage(storage_);
+      if (!text.empty()) return ParseArgumentText(value, *parameter, function_, text, {}, structured);
       switch (parameter->type.kind) {
         case NativeKind::Bool:
           value.SetBool(true);
@@ -135,6 +136,7 @@ class ArgumentBinder {
   }
 
   std::vector<BindingProperty>& values_;
+  BindingProperty& storage_;
   const FunctionInfo& function_;
   std::size_t elementsAdded_ = 0;
 };
@@ -264,8 +266,9 @@ MaybeType<> ParseArgumentText(BindingProperty& target, const FunctionArgument& p
   return {};
 }
 
-MaybeType<> BindArguments(std::vector<BindingProperty>& values, const FunctionInfo& function,
+MaybeType<> BindArguments(CallArguments& arguments, const FunctionInfo& function,
                           const PluginRequest& request, const CallRecord& call) {
+  std::vector<BindingProperty>& values = arguments.values;
   values.clear();
   values.resize(function.arguments.size());
   for (std::size_t i = 0; i < values.size(); ++i)
@@ -299,7 +302,7 @@ MaybeType<> BindArguments(std::vector<BindingProperty>& values, const FunctionIn
     query = parsed.TakeValue();
   }
 
-  ArgumentBinder binder(values, function);
+  ArgumentBinder binder(arguments, function);
   for (const auto& [name, text] : headerCandidates)
     if (MaybeType<> bound = binder.Bind(name, text, kArgumentInHeader); bound.HasFailure()) return bound;
   for (const auto& [name, text] : call.parameters)
@@ -316,16 +319,16 @@ void BindAndInvoke(PluginResponse& response, const PluginRequest& request, const
   const FunctionInfo& function = *call.function;
   CallStatus status;
   auto* handler = dynamic_cast<EndpointHandler*>(function.callable.get());
-  std::vector<BindingProperty> values;
+  CallArguments arguments;
   if (handler == nullptr) {
     status.result.Fail(kInvalidFunctionMessage);
     status.statusCode = 404;
-  } else if (MaybeType<> bound = BindArguments(values, function, request, call); bound.HasFailure()) {
+  } else if (MaybeType<> bound = BindArguments(arguments, function, request, call); bound.HasFailure()) {
     status.result.Fail(bound.GetFailure().Message());
   }
   void* token = nullptr;
   if (status.result.Ok()) {
-    token = handler->Invoke(status, values, request.handleOrRequestId);
+    token = handler->Invoke(status, arguments.values, request.handleOrRequestId);
     if (status.result.Ok()) {
       std::unique_ptr<PendingCall> pending;
       if (IsAsyncResultType(handler->ResultType())) {

@@ -92,11 +92,19 @@ inline constexpr std::string_view kOctetStreamContentType = "application/octet-s
                                             const FunctionInfo& function, std::string_view text,
                                             std::string_view contentType, bool structured);
 
+// The values bound for one call, one per parameter. Texts bound to parameters that are not structured
+// keep their storage in one context for the whole call; structured values and the body are roots of
+// their own, so that handing them to the handler moves them instead of copying.
+struct CallArguments {
+  BindingProperty storage;  // declared first: outlives the values that share it
+  std::vector<BindingProperty> values;
+};
+
 // Fills one value per parameter of function from the request and the matched call, in this order:
 // header candidates, path parameters, query values, explicit arguments, the body; the first failure
-// stops binding and is returned. values is resized to the parameter count first, and every bool
+// stops binding and is returned. The values are reset to the parameter count first, and every bool
 // parameter that is not optional starts as false.
-[[nodiscard]] MaybeType<> BindArguments(std::vector<BindingProperty>& values, const FunctionInfo& function,
+[[nodiscard]] MaybeType<> BindArguments(CallArguments& arguments, const FunctionInfo& function,
                                         const PluginRequest& request, const CallRecord& call);
 
 // Binds the arguments, invokes the function's handler and writes its outcome into response (see

@@ -14,6 +14,10 @@ int HexValue(char c) {
 }  // namespace
 
 std::string PercentDecode(std::string_view text) {
+  bool plain = true;
+  for (const char c : text)
+    plain &= c != '%' && c != '+';
+  if (plain) return std::string(text);
   std::string decoded;
   decoded.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {

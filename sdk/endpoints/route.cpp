@@ -65,12 +65,40 @@ MaybeType<RoutePattern> CompileTemplate(std::string_view pathTemplate) {
     pattern.parameters.push_back(std::move(parameter));
     i = close + 1;
   }
+  pattern.bySegments = true;
+  for (std::size_t k = 0; k < pattern.pieces.size(); ++k) {
+    const RoutePiece::Kind kind = pattern.pieces[k].kind;
+    if (kind == RoutePiece::Kind::Literal) continue;
+    const bool last = k + 1 == pattern.pieces.size();
+    if (kind != RoutePiece::Kind::Segment ||
+        (!last && (pattern.pieces[k + 1].kind != RoutePiece::Kind::Literal ||
+                   pattern.pieces[k + 1].text.front() != '/')))
+      pattern.bySegments = false;
+  }
   return pattern;
+}
+
+bool RoutePattern::MatchBySegments(std::string_view path, std::vector<std::string_view>& captures) const {
+  std::size_t position = 0;
+  for (const RoutePiece& piece : pieces) {
+    if (piece.kind == RoutePiece::Kind::Literal) {
+      if (path.compare(position, piece.text.size(), piece.text) != 0) return false;
+      position += piece.text.size();
+      continue;
+    }
+    const std::size_t slash = path.find('/', position);
+    const std::size_t end = slash == std::string_view::npos ? path.size() : slash;
+    captures.push_back(path.substr(position, end - position));
+    position = end;
+  }
+  return position == path.size();
 }
 
 bool RoutePattern::Match(std::string_view path, std::vector<std::string_view>& captures) const {
   captures.clear();
   if (literal) return path == text;
+  captures.reserve(parameters.size());
+  if (bySegments) return MatchBySegments(path, captures);
 
   // feasible[i * width + p]: pieces i.. can match path[p..] to its end. Filled from the last piece back,
   // each row from the end of the path back, so no step recurses. A piece preceded by literals only can

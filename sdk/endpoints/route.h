@@ -52,6 +52,9 @@ struct RoutePattern {
   std::string text;                        // the template
   std::vector<RoutePiece> pieces;          // patterns: adjacent literal text merged into one piece
   std::vector<RouteParameter> parameters;  // one per capture, in template order
+  // Every capture is a segment that ends the template or is followed by a literal starting with "/":
+  // each capture then takes exactly the characters up to the next "/", so a single pass matches.
+  bool bySegments = false;
 
   // Matches the whole of path. On success captures holds one view into path per parameter.
   [[nodiscard]] bool Match(std::string_view path, std::vector<std::string_view>& captures) const;
@@ -59,6 +62,9 @@ struct RoutePattern {
   // The ECMAScript regular expression the pattern is equivalent to ("" for a literal route): outside
   // braces "^$.*+?()[]|\" are escaped; a segment is "([^/]*)", a rest "(.*)", a fragment "#(.*)".
   [[nodiscard]] std::string PatternText() const;
+
+ private:
+  [[nodiscard]] bool MatchBySegments(std::string_view path, std::vector<std::string_view>& captures) const;
 };
 
 // Compiles a template. A "}" that closes no "{", or a "{" never closed, is refused. Inside braces a

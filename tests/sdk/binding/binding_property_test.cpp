@@ -440,6 +440,46 @@ TEST(BindingPropertyTest, MovesSwapRootsAndCopyElsewhere) {
   EXPECT_EQ(taken.Kind(), BindingKind::Empty);
 }
 
+TEST(BindingPropertyTest, ValuesSharingStorageUseOneContext) {
+  const std::uint64_t inUse = HeapBytesInUse();
+  {
+    BindingProperty storage;
+    std::vector<BindingProperty> values(3);
+    for (BindingProperty& value : values)
+      value.ShareStorage(storage);
+    values[0].SetString("a text longer than the inline capacity of a string");
+    values[1].SetString("a text longer than the inline capacity of a string");
+    values[2].Field("name").SetString("short");
+    ASSERT_NE(storage.Context(), nullptr);
+    for (const BindingProperty& value : values) {
+      EXPECT_EQ(value.Context(), storage.Context());
+      EXPECT_FALSE(value.OwnsContext());
+    }
+    EXPECT_EQ(storage.Context()->Strings().Size(), 3u);  // one record for the two equal texts
+    EXPECT_EQ(storage.Kind(), BindingKind::Empty);
+
+    // Moving out of a sharing value copies into a root of its own; the sharer stays usable.
+    BindingProperty taken = std::move(values[2]);
+    EXPECT_EQ(Walk(taken), "{name:\"short\";}");
+    EXPECT_NE(taken.Context(), storage.Context());
+    values[2].SetSigned(4);
+    EXPECT_EQ(values[2].GetSigned(0), 4);
+
+    // A value with storage of its own, or one that is no root, keeps what it has.
+    BindingProperty own;
+    own.SetString("mine");
+    const PropertyContext* ownContext = own.Context();
+    own.ShareStorage(storage);
+    EXPECT_EQ(own.Context(), ownContext);
+    EXPECT_TRUE(own.OwnsContext());
+    values[0].ShareStorage(own);
+    EXPECT_EQ(values[0].Context(), storage.Context());
+    values.clear();  // the sharers go first, as they must
+    EXPECT_EQ(storage.Context()->Strings().Size(), 0u);
+  }
+  EXPECT_EQ(HeapBytesInUse(), inUse);
+}
+
 TEST(BindingPropertyTest, EqualStringsShareOneRecord) {
   BindingProperty list;
   for (int i = 0; i < 200; ++i)

@@ -53,6 +53,17 @@ TEST(RouteTest, MatchesAsItsRegularExpressionDoes) {
       {"{+all}", "", "|"},
       {"/x/{a}", "/x/a%2Fb+c", "a%2Fb+c|"},
       {"/{a}/{a}", "/1/2", "1|2|"},
+      // Captures that end at the next "/" or at the end, matched in one pass.
+      {"/items/{id}/{type}", "/items/7/A", "7|A|"},
+      {"/items/{id}/{type}", "/items//", "||"},
+      {"/items/{id}/{type}", "/items/7", nullptr},
+      {"/items/{id}/{type}", "/items/7/A/", nullptr},
+      {"/items/{id}/{type}/x", "/items/7/A/y", nullptr},
+      {"/items/{id}/{type}/x", "/items/7/A/x", "7|A|"},
+      {"/items/{id}/", "/items/7/", "7|"},
+      {"/items/{id}/", "/items/7", nullptr},
+      {"{id}/x", "a/x", "a|"},
+      {"/items/{id}/{type}", "/itemz/7/A", nullptr},
   };
   for (const Case& c : cases) {
     const RoutePattern pattern = Compile(c.pathTemplate);
