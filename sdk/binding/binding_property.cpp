@@ -479,6 +479,37 @@ std::string_view BindingProperty::KindName(std::uint8_t code) noexcept {
   return code < std::size(kNames) ? kNames[code] : std::string_view();
 }
 
+bool BindingProperty::AdoptFields(FieldEntry* fields, const std::uint32_t* order,
+                                  std::size_t count) noexcept {
+  PropertyContext* context = EnsureContext();
+  if (count > kMaxItems) {
+    context->MarkFailed();
+    return false;
+  }
+  if (!BindingStorage::MakeContainer(*this, kStructure, count)) {
+    context->MarkFailed();
+    return false;
+  }
+  ContainerHeader* h = BindingStorage::Header(*this);
+  FieldEntry* entries = BindingStorage::Entries(h);
+  for (std::size_t i = 0; i < count; ++i)
+    std::memcpy(static_cast<void*>(entries + i), fields + (order != nullptr ? order[i] : i),
+                sizeof(FieldEntry));
+  h->count = static_cast<std::uint32_t>(count);
+  if (BindingStorage::IsLarge(h)) {
+    // Entries in name order: the index lists them as they stand.
+    FieldIndex* index = BindingStorage::Index(h);
+    for (std::uint32_t i = 0; i < h->count; ++i) {
+      if (!index->Append(i, entries[i].name->View())) {
+        // The fields are the tree's now, but cannot all be found: the tree lacks content.
+        context->MarkFailed();
+        return true;
+      }
+    }
+  }
+  return true;
+}
+
 void BindingProperty::ShareStorage(BindingProperty& storage) noexcept {
   if (ownsContext_ == 0 || context_ != nullptr || storage.ownsContext_ == 0 || &storage == this) return;
   context_ = storage.EnsureContext();

@@ -34,6 +34,7 @@ namespace Quarn {
 
 struct TypeIdentifier;
 class PropertyContext;
+struct FieldEntry;
 class ValueVisitor;
 
 // The kind of a value. The code is what the host core and the error messages see.
@@ -219,6 +220,15 @@ class BindingProperty {
 
  private:
   friend struct BindingStorage;
+  friend class TreeAssembler;
+
+  // For TreeAssembler, which builds a structure's fields before the structure. Makes this empty value,
+  // which has its context, a structure of exactly count fields, taken over as plain bytes from
+  // fields[order[0]], fields[order[1]], ... (fields[0], fields[1], ... without order): names of this
+  // tree in ascending order, each counted once for its field; values of this tree that are no roots.
+  // The caller forgets the taken entries. False, with the tree marked failed and the entries still the
+  // caller's, when the array cannot be had.
+  bool AdoptFields(FieldEntry* fields, const std::uint32_t* order, std::size_t count) noexcept;
 
   union Payload {
     bool boolean;

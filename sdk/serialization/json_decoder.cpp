@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "sdk/binding/nesting_limit.h"
+#include "sdk/binding/tree_assembler.h"
 #include "sdk/diagnostics/message_format.h"
 
 namespace Quarn {
@@ -132,6 +133,92 @@ class GenericReader<UTF8<>, UTF8<>, Quarn::JsonStackAllocator>::NumberStream<Qua
 namespace Quarn {
 namespace {
 
+// The reader counts an escaped NUL character into a string's length; the value ends before it.
+std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
+  // Most names and strings are short; a plain loop answers them sooner than a call.
+  if (length <= 16) {
+    for (rapidjson::SizeType i = 0; i < length; ++i)
+      if (text[i] == '\0') return {text, i};
+    return {text, length};
+  }
+  const void* nul = std::memchr(text, '\0', length);
+  return {text, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length};
+}
+
+// Why a builder stopped the reader, if it did.
+enum class Stop { None, TooDeep, NumberTooBig, Repeated };
+
+// Builds a value from the reader's events through a TreeAssembler: each object's members are gathered
+// and become its fields when it closes. An object that repeats a member name stops it (Stop::Repeated),
+// and the document is built again by TreeBuilder, whose slots carry the rules for repeated names.
+class AssemblingBuilder {
+ public:
+  explicit AssemblingBuilder(BindingProperty& root) : assembler_(root) {}
+
+  bool Null() {
+    (void)assembler_.Slot();
+    return true;
+  }
+  bool Bool(bool value) {
+    assembler_.Slot().SetBool(value);
+    return true;
+  }
+  bool Int(int value) {
+    assembler_.Slot().SetSigned(value);
+    return true;
+  }
+  bool Uint(unsigned value) {
+    assembler_.Slot().SetUnsigned(value);
+    return true;
+  }
+  bool Int64(std::int64_t value) {
+    assembler_.Slot().SetSigned(value);
+    return true;
+  }
+  bool Uint64(std::uint64_t value) {
+    assembler_.Slot().SetUnsigned(value);
+    return true;
+  }
+  bool Double(double value) {
+    if (!std::isfinite(value)) {
+      stop_ = Stop::NumberTooBig;
+      return false;
+    }
+    assembler_.Slot().SetFloat(value);
+    return true;
+  }
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    assembler_.Slot().SetString(UpToNul(text, length));
+    return true;
+  }
+  bool StartObject() { return Open(BindingKind::Structure); }
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    assembler_.Key(UpToNul(text, length));
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType) { return Close(); }
+  bool StartArray() { return Open(BindingKind::Collection); }
+  bool EndArray(rapidjson::SizeType) { return Close(); }
+
+  [[nodiscard]] Stop Stopped() const { return stop_; }
+
+ private:
+  bool Open(BindingKind kind) {
+    if (assembler_.Open(kind)) return true;
+    if (assembler_.Depth() == kMaxNestingDepth) stop_ = Stop::TooDeep;
+    return false;  // otherwise out of memory: the tree is marked
+  }
+  bool Close() {
+    if (assembler_.Close()) return true;
+    if (assembler_.Repeated()) stop_ = Stop::Repeated;
+    return false;
+  }
+
+  TreeAssembler assembler_;
+  Stop stop_ = Stop::None;
+};
+
 // Builds a value from the reader's events. Each scalar, array or object goes into the slot of the
 // container open on top: a new element of a collection, or the field that the last member name chose;
 // at the top level, the root. Arrays and objects that meet a value of their own kind in their slot (a
@@ -195,23 +282,9 @@ class TreeBuilder {
     return true;
   }
 
-  // Why the builder stopped the reader, if it did.
-  enum class Stop { None, TooDeep, NumberTooBig };
   [[nodiscard]] Stop Stopped() const { return stop_; }
 
  private:
-  // The reader counts an escaped NUL character into a string's length; the value ends before it.
-  static std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
-    // Most names and strings are short; a plain loop answers them sooner than a call.
-    if (length <= 16) {
-      for (rapidjson::SizeType i = 0; i < length; ++i)
-        if (text[i] == '\0') return {text, i};
-      return {text, length};
-    }
-    const void* nul = std::memchr(text, '\0', length);
-    return {text, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length};
-  }
-
   BindingProperty& Slot() {
     if (depth_ != 0 && open_[depth_ - 1]->Kind() == BindingKind::Collection)
       return open_[depth_ - 1]->Append();
@@ -241,22 +314,35 @@ class TreeBuilder {
   Stop stop_ = Stop::None;
 };
 
+// Reads the document into root with the builder; the reader's outcome and why the builder stopped it.
+template <class Builder, class Source>
+rapidjson::ParseResult Read(Source source, BindingProperty& root, Stop& stop) {
+  Builder builder(root);
+  JsonStackAllocator allocator;
+  JsonReader reader(&allocator);
+  const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseDefaultFlags>(source, builder);
+  stop = builder.Stopped();
+  return parsed;
+}
+
 template <class Source>
 ConversionResult Decode(Source source) {
   ConversionResult result;
   BindingProperty root;
-  TreeBuilder builder(root);
-  JsonStackAllocator allocator;
-  JsonReader reader(&allocator);
-  const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseDefaultFlags>(source, builder);
-  if (builder.Stopped() == TreeBuilder::Stop::TooDeep) {
+  Stop stop = Stop::None;
+  rapidjson::ParseResult parsed = Read<AssemblingBuilder>(source, root, stop);
+  if (stop == Stop::Repeated) {
+    root = BindingProperty();
+    parsed = Read<TreeBuilder>(source, root, stop);
+  }
+  if (stop == Stop::TooDeep) {
     // The reader reports the offset just past the bracket that opened one level too many.
     result.Fail(FormatString(kNestingTooDeepTemplate, kMaxNestingDepth, parsed.Offset() - 1));
-  } else if (parsed.IsError()) {
+  } else if (parsed.IsError() && (stop != Stop::None || parsed.Code() != rapidjson::kParseErrorTermination)) {
+    // (A stop with no reason of the builder's is memory it could not have: reported below.)
     // A number the builder refused is reported at its start, as the reader reports its own.
-    const rapidjson::ParseErrorCode code = builder.Stopped() == TreeBuilder::Stop::NumberTooBig
-                                               ? rapidjson::kParseErrorNumberTooBig
-                                               : parsed.Code();
+    const rapidjson::ParseErrorCode code =
+        stop == Stop::NumberTooBig ? rapidjson::kParseErrorNumberTooBig : parsed.Code();
     result.Fail(FormatString(kParseErrorTemplate, rapidjson::GetParseError_En(code), parsed.Offset()));
   } else if (root.AllocationFailed()) {
     result.Fail(kOutOfMemoryMessage);

@@ -213,11 +213,14 @@ TEST_P(HttpServerAttackTest, AFloodPastTheCapsIsRefusedAtOnceWhileAGoodClientIsS
   }
   EXPECT_EQ(refused, 30);
   ExpectGoodCalls(5, "a flood from one address");
-  // Past the cap in all, another address is refused too, and served again once the flood ends.
+  // Past the cap in all, another address is refused too, and served again once the flood ends. The
+  // good calls' connections are gone first, so that the count below is the flood's alone.
+  ASSERT_TRUE(WaitFor([&] { return server_->OpenConnections() == 100; }, milliseconds(3000)));
   for (int i = 0; i < 49; ++i)
     flood.fds.push_back(ConnectFrom(server_->Port(), "127.0.0.3"));
-  ASSERT_TRUE(WaitFor([&] { return server_->OpenConnections() >= 149; }, milliseconds(2000)));
+  ASSERT_TRUE(WaitFor([&] { return server_->OpenConnections() == 149; }, milliseconds(3000)));
   const int extra = ConnectFrom(server_->Port(), "127.0.0.3");
+  ASSERT_TRUE(WaitFor([&] { return server_->OpenConnections() == 150; }, milliseconds(3000)));
   const int extra2 = ConnectFrom(server_->Port(), "127.0.0.4");
   bool closed = false;
   EXPECT_TRUE(ReadUntilClosed(extra2, milliseconds(1000), &closed).starts_with("HTTP/1.1 503"));
