@@ -32,6 +32,15 @@ constexpr const char* kThrown = "HostApi.%s: the host threw: %s";
 constexpr const char* kNoTransport = "no transport installed";
 constexpr const char* kBadExternalRequest = "HostApi.externalRequest record has a null %s";
 constexpr const char* kSameRoute = "%s and %s both serve %s %s";
+constexpr const char* kNoSuchModule = "no module named %s is loaded";
+constexpr const char* kReloadBusy = "%s cannot be reloaded inside a call into a module";
+constexpr const char* kNoPath = "%s came from a linked entry: a reload needs a library path";
+constexpr const char* kReloadRefused = "the new %s refused the handshake (entry answered %" PRIu32 ")";
+constexpr const char* kReloadWrongName = "the new file is module %s, not %s";
+constexpr const char* kReloadNotStarted =
+    "the new %s's Initialize answered failure; the previous one was started again and serves";
+constexpr const char* kReloadLeftOut =
+    "the new %s's Initialize answered failure, and so did the previous one started again: no %s serves";
 constexpr const char* kNestedTooDeep =
     "request %s %s from %s refused: requests between modules nest at most %zu deep (%s)";
 
@@ -39,7 +48,7 @@ const char* const kEventTypeNames[] = {"Create", "Update", "Delete"};
 
 template <class... Arguments>
 std::string Format(const char* format, Arguments... arguments) {
-  char buffer[512];
+  char buffer[1024];
   std::snprintf(buffer, sizeof buffer, format, arguments...);
   return buffer;
 }
@@ -170,10 +179,12 @@ std::unique_ptr<HostCore::Module> HostCore::NewModule() {
 LoadStatus HostCore::AddModule(const std::string& libraryPath) {
   std::unique_ptr<Module> module = NewModule();
   handshake_ = Handshake{};
-  if (!module->library.Open(libraryPath, options_.keepModuleMapped)) {
+  if (!module->library.Open(libraryPath, options_.keepModuleMapped, options_.loadPrivateCopy)) {
     loadError_ = module->library.Error();
+    module->binding->module = nullptr;
     return LoadStatus::kNoLibrary;
   }
+  module->libraryPath = libraryPath;
   const PluginLoadEntry entry = module->library.Entry();
   return FinishLoad(std::move(module), entry);
 }
@@ -187,18 +198,28 @@ LoadStatus HostCore::AddModule(PluginLoadEntry entry) {
   return FinishLoad(NewModule(), entry);
 }
 
-LoadStatus HostCore::FinishLoad(std::unique_ptr<Module> module, PluginLoadEntry entry) {
-  loadError_.clear();
+bool HostCore::ShakeHands(Module& module, PluginLoadEntry entry) {
   pluginThread_ = std::this_thread::get_id();
   ++depth_;
   handshake_ = PerformHandshake(entry, options_.version);
   --depth_;
-  if (!handshake_.Loaded()) return LoadStatus::kRefused;
-  module->handshake = handshake_;
-  module->name = handshake_.record.shortName != nullptr ? handshake_.record.shortName : "";
-  module->description = ReadApiDescription(handshake_.record.description);
-  for (EndpointInfo& endpoint : module->description.endpoints)
-    endpoint.module = module->name;
+  if (!handshake_.Loaded()) return false;
+  module.entry = entry;
+  module.loadedAt = std::chrono::system_clock::now();
+  module.handshake = handshake_;
+  module.name = handshake_.record.shortName != nullptr ? handshake_.record.shortName : "";
+  module.description = ReadApiDescription(handshake_.record.description);
+  for (EndpointInfo& endpoint : module.description.endpoints)
+    endpoint.module = module.name;
+  return true;
+}
+
+LoadStatus HostCore::FinishLoad(std::unique_ptr<Module> module, PluginLoadEntry entry) {
+  loadError_.clear();
+  if (!ShakeHands(*module, entry)) {
+    module->binding->module = nullptr;
+    return LoadStatus::kRefused;
+  }
   if (std::optional<std::string> conflict = ConflictWith(*module)) {
     loadError_ = std::move(*conflict);
     StopModule(*module);
@@ -212,14 +233,16 @@ LoadStatus HostCore::FinishLoad(std::unique_ptr<Module> module, PluginLoadEntry 
   return LoadStatus::kLoaded;
 }
 
-std::optional<std::string> HostCore::ConflictWith(const Module& module) const {
+std::optional<std::string> HostCore::ConflictWith(const Module& module, const Module* except) const {
   for (const EndpointInfo& endpoint : module.description.endpoints) {
     const std::string key = RouteKey(endpoint);
-    for (const auto& other : modules_)
+    for (const auto& other : modules_) {
+      if (other.get() == except) continue;
       for (const EndpointInfo& served : other->description.endpoints)
         if (RouteKey(served) == key)
           return Format(kSameRoute, other->name.c_str(), module.name.c_str(),
                         MethodName(endpoint.method, endpoint.customMethod).c_str(), endpoint.path.c_str());
+    }
   }
   return std::nullopt;
 }
@@ -243,7 +266,10 @@ std::vector<ModuleInfo> HostCore::Modules() const {
         module->context.hostHandle,
         module->initialized,
         module->started,
-        {module->handshake.record.major, module->handshake.record.minor, module->handshake.record.patch}});
+        {module->handshake.record.major, module->handshake.record.minor, module->handshake.record.patch},
+        module->libraryPath,
+        module->loads,
+        module->loadedAt});
   return modules;
 }
 
@@ -259,26 +285,29 @@ bool HostCore::Initialize() {
   bool allStarted = true;
   for (const auto& module : modules_) {
     if (module->initialized) continue;
-    const PluginApi* api = module->handshake.record.api;
-    if (api->Initialize == nullptr) {
-      Problem(kNotLoaded);
-      allStarted = false;
-      continue;
-    }
-    module->apiOpen = true;
-    module->initialized = true;
-    ++depth_;
-    // The record lives only for the call, as a host may keep it: a module must copy what it needs.
-    HostContext context = module->context;
-    module->started = api->Initialize(module->handshake.record.plugin, &context) != 0;
-    auto* const bytes = reinterpret_cast<volatile unsigned char*>(&context);
-    for (std::size_t i = 0; i < sizeof context; ++i)
-      bytes[i] = 0xA5;
-    --depth_;
-    allStarted = allStarted && module->started;
+    allStarted = InitializeModule(*module) && allStarted;
   }
   AfterTopLevelCall();
   return allStarted;
+}
+
+bool HostCore::InitializeModule(Module& module) {
+  const PluginApi* api = module.handshake.record.api;
+  if (api->Initialize == nullptr) {
+    Problem(kNotLoaded);
+    return false;
+  }
+  module.apiOpen = true;
+  module.initialized = true;
+  ++depth_;
+  // The record lives only for the call, as a host may keep it: a module must copy what it needs.
+  HostContext context = module.context;
+  module.started = api->Initialize(module.handshake.record.plugin, &context) != 0;
+  auto* const bytes = reinterpret_cast<volatile unsigned char*>(&context);
+  for (std::size_t i = 0; i < sizeof context; ++i)
+    bytes[i] = 0xA5;
+  --depth_;
+  return module.started;
 }
 
 MemoryStats HostCore::GetMemoryStats() {
@@ -331,6 +360,87 @@ bool HostCore::ShutdownModule(std::string_view name) {
     return true;
   }
   return false;
+}
+
+ReloadResult HostCore::ReloadModule(std::string_view name, const std::string& libraryPath) {
+  const auto current =
+      std::ranges::find_if(modules_, [&](const auto& module) { return module->name == name; });
+  if (current == modules_.end())
+    return {ReloadStatus::kNoModule, Format(kNoSuchModule, std::string(name).c_str()), false};
+  const std::string path = libraryPath.empty() ? (*current)->libraryPath : libraryPath;
+  if (path.empty()) return {ReloadStatus::kNoLibrary, Format(kNoPath, std::string(name).c_str()), true};
+  if (depth_ != 0) return {ReloadStatus::kBusy, Format(kReloadBusy, std::string(name).c_str()), true};
+  std::unique_ptr<Module> fresh = NewModule();
+  if (!fresh->library.Open(path, options_.keepModuleMapped, options_.loadPrivateCopy)) {
+    fresh->binding->module = nullptr;
+    return {ReloadStatus::kNoLibrary, path + ": " + fresh->library.Error(), true};
+  }
+  fresh->libraryPath = path;
+  const PluginLoadEntry entry = fresh->library.Entry();
+  return Reload(name, std::move(fresh), entry);
+}
+
+ReloadResult HostCore::ReloadModule(std::string_view name, PluginLoadEntry entry) {
+  if (std::ranges::none_of(modules_, [&](const auto& module) { return module->name == name; }))
+    return {ReloadStatus::kNoModule, Format(kNoSuchModule, std::string(name).c_str()), false};
+  if (depth_ != 0) return {ReloadStatus::kBusy, Format(kReloadBusy, std::string(name).c_str()), true};
+  if (entry == nullptr) return {ReloadStatus::kNoLibrary, kNotLoaded, true};
+  return Reload(name, NewModule(), entry);
+}
+
+ReloadResult HostCore::Reload(std::string_view name, std::unique_ptr<Module> fresh, PluginLoadEntry entry) {
+  const std::string label(name);
+  const auto slot = std::ranges::find_if(modules_, [&](const auto& module) { return module->name == name; });
+  Module& old = **slot;
+  // Everything up to the switch leaves the old module serving: a refused module is shut down again
+  // (its object was made by the entry) and forgotten.
+  const auto refuse = [&](ReloadStatus status, std::string message) {
+    if (fresh->handshake.Loaded()) StopModule(*fresh);
+    fresh->binding->module = nullptr;
+    return ReloadResult{status, std::move(message), true};
+  };
+  if (!ShakeHands(*fresh, entry))
+    return refuse(ReloadStatus::kRefused, Format(kReloadRefused, label.c_str(), handshake_.returned));
+  if (fresh->name != name)
+    return refuse(ReloadStatus::kWrongName, Format(kReloadWrongName, fresh->name.c_str(), label.c_str()));
+  if (std::optional<std::string> conflict = ConflictWith(*fresh, &old))
+    return refuse(ReloadStatus::kConflict, std::move(*conflict));
+  for (const std::string& problem : fresh->description.problems)
+    Problem(problem);
+
+  // The switch. The old library stays open until the end, so that its entry can start it again.
+  DeliverPendingEvents();
+  const std::unique_ptr<Module> previous = std::move(*slot);
+  PluginLibrary previousLibrary = std::move(previous->library);
+  StopModule(*previous);
+  const auto install = [&](std::unique_ptr<Module> module) {
+    module->loads = previous->loads + 1;
+    ++nextHostHandle_;
+    *slot = std::move(module);
+    RebuildDescription();
+    const bool started = InitializeModule(**slot);
+    AfterTopLevelCall();
+    return started;
+  };
+  if (install(std::move(fresh))) return {ReloadStatus::kReloaded, {}, true};
+
+  // The new module did not start: shut it down and start the old code again.
+  StopModule(**slot);
+  std::unique_ptr<Module> again = NewModule();
+  again->libraryPath = previous->libraryPath;
+  again->library = std::move(previousLibrary);
+  const bool shook = ShakeHands(*again, previous->entry) && again->name == name;
+  if (shook && install(std::move(again)))
+    return {ReloadStatus::kNotStarted, Format(kReloadNotStarted, label.c_str()), true};
+  if (shook) {
+    StopModule(**slot);
+  } else {
+    if (again->handshake.Loaded()) StopModule(*again);
+    again->binding->module = nullptr;
+  }
+  modules_.erase(slot);
+  RebuildDescription();
+  return {ReloadStatus::kLeftOut, Format(kReloadLeftOut, label.c_str(), label.c_str()), false};
 }
 
 // ---- Calls ----

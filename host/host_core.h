@@ -18,7 +18,9 @@
 //   Several modules: Load makes a module the only one; AddModule loads another beside those loaded.
 //   Each gets its own handshake, HostApi binding and host handle (options.hostHandle for the first,
 //   the next numbers for the others); Initialize starts them in the order loaded, Shutdown stops them
-//   in the reverse order. They share the resource tree and the events: what one publishes reaches the
+//   in the reverse order. ReloadModule replaces one module by a new build in its place, between
+//   calls; a new file that fails its handshake leaves the old module serving. They share the
+//   resource tree and the events: what one publishes reaches the
 //   others' listeners. A request on the resource tree (HostApi.request) whose method and path match an
 //   endpoint of a started module goes to that endpoint's call entry with the caller's request record
 //   (its context set to the endpoint's, its last word to a request identifier) and the caller's
@@ -56,6 +58,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -87,6 +90,9 @@ struct HostOptions {
   // Leave the module's library mapped after Shutdown (see PluginLibrary::Open): for a host that runs
   // one module for the life of the process.
   bool keepModuleMapped = false;
+  // Open every module's library from a private copy (see PluginLibrary::Open): the file can then be
+  // rebuilt or copied over while the module runs, and ReloadModule maps the new file afresh.
+  bool loadPrivateCopy = false;
   // Keep the records of calls, waits, log lines and sent events. A long-running host turns this off so
   // that its memory does not grow with every call; problems are then kept up to kMaxKeptProblems.
   bool keepRecords = true;
@@ -110,6 +116,31 @@ struct ModuleInfo {
   bool initialized = false;              // Initialize was called
   bool started = false;                  // and answered success
   std::uint32_t version[3] = {0, 0, 0};  // the plugin-API version it answered in the handshake
+  std::string libraryPath;               // the file it was loaded from; empty for a linked entry
+  std::uint32_t loads = 1;               // handshakes of a module of this name so far, reloads included
+  std::chrono::system_clock::time_point loadedAt;  // of its last handshake
+};
+
+// The outcome of ReloadModule.
+enum class ReloadStatus {
+  kReloaded,    // the new module is initialized and serves in place of the old one
+  kNoModule,    // no module of that name is loaded
+  kBusy,        // a call into a module is in progress; a reload runs only between calls
+  kNoLibrary,   // the file is missing, not a library, or has no entry; the old module serves on
+  kRefused,     // the new module refused the handshake; the old module serves on
+  kWrongName,   // the new module answered another short name; the old module serves on
+  kConflict,    // the new module claims a method and path another module serves; the old serves on
+  kNotStarted,  // the old module was shut down and the new one's Initialize failed: the old one's
+                // entry was called again and that module serves
+  kLeftOut,     // the same, and the old one's Initialize failed too: no module of that name serves
+};
+
+struct ReloadResult {
+  ReloadStatus status = ReloadStatus::kNoModule;
+  std::string message;  // why, for every status but kReloaded
+  // Whether a module of that name serves after the reload (the new one, or the old one kept or
+  // brought back).
+  bool serving = false;
 };
 
 // One call of the module into the host: a HostApi entry ("request", "externalRequest", "sendEvent",
@@ -183,6 +214,20 @@ class HostCore : private RecordObserver {
   void Shutdown();
   // Shuts down and closes the module of that short name alone; false when there is none.
   bool ShutdownModule(std::string_view name);
+  // Replaces the module of that short name with a new one loaded from `libraryPath` (empty: the
+  // file the module was loaded from), in the same place of the load order. The new library's
+  // handshake comes first: when it fails, the old module is untouched and serves on. Otherwise the
+  // events queued so far are delivered (the old module sees what was meant for it), the old module
+  // is shut down and the new one initialized with a new host handle and HostApi table; its
+  // subscriptions read the current resources. The old module's table is closed for good, so a late
+  // call from its code is refused and reported; its listeners are dropped. The resource tree, the
+  // providers and the service stand-in are not touched. When the new module's Initialize fails, it
+  // is shut down and the old module's entry is called again (its library is still open), so the old
+  // code serves with fresh state (kNotStarted); only when that fails too is the module left out.
+  // Only at the top level: inside a call into a module it answers kBusy and changes nothing.
+  [[nodiscard]] ReloadResult ReloadModule(std::string_view name, const std::string& libraryPath = {});
+  // The same with an entry linked into the process.
+  [[nodiscard]] ReloadResult ReloadModule(std::string_view name, PluginLoadEntry entry);
   [[nodiscard]] bool IsLoaded() const { return !modules_.empty(); }
 
   // ---- Calls on the module's endpoints ----
@@ -279,6 +324,10 @@ class HostCore : private RecordObserver {
     ApiBinding* binding = nullptr;
     HostContext context;
     PluginLibrary library;
+    PluginLoadEntry entry = nullptr;
+    std::string libraryPath;
+    std::uint32_t loads = 1;
+    std::chrono::system_clock::time_point loadedAt;
     Handshake handshake;
     ApiDescription description;
     std::string name;
@@ -293,10 +342,17 @@ class HostCore : private RecordObserver {
   void OnRecordProblem(std::string message) override { Problem(std::move(message)); }
 
   LoadStatus FinishLoad(std::unique_ptr<Module> module, PluginLoadEntry entry);
+  // The handshake of `entry` into `module`, its name and description; false when it was refused.
+  bool ShakeHands(Module& module, PluginLoadEntry entry);
   std::unique_ptr<Module> NewModule();
+  // Calls Initialize of one module; whether it answered success.
+  bool InitializeModule(Module& module);
   void StopModule(Module& module);
   void RebuildDescription();
-  [[nodiscard]] std::optional<std::string> ConflictWith(const Module& module) const;
+  ReloadResult Reload(std::string_view name, std::unique_ptr<Module> fresh, PluginLoadEntry entry);
+  // Whether `module` claims a route of another loaded module than `except`.
+  [[nodiscard]] std::optional<std::string> ConflictWith(const Module& module,
+                                                        const Module* except = nullptr) const;
   [[nodiscard]] Module* ServingModule(const std::string& name) const;
   bool ForwardToModule(Module& caller, PluginResponse* response, const PluginRequest* request,
                        const ProviderRequest& parsed);

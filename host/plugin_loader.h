@@ -39,7 +39,11 @@ class PluginLibrary {
   // With `keepMapped` the library stays mapped after Close, until the process ends: what the module
   // created for its whole life (singletons it never destroys, records a host may release late) stays
   // valid, and loading the same path again finds the same image.
-  [[nodiscard]] bool Open(const std::string& path, bool keepMapped = false);
+  // With `privateCopy` the file is first copied to a folder of its own under the temporary directory
+  // and opened there; the copy is removed at once (the mapping outlives it). Each open then maps a
+  // fresh image, even of a path opened before, and rebuilding or copying over the file at `path`
+  // cannot change code that runs.
+  [[nodiscard]] bool Open(const std::string& path, bool keepMapped = false, bool privateCopy = false);
   void Close();
 
   [[nodiscard]] PluginLoadEntry Entry() const { return entry_; }

@@ -54,6 +54,9 @@ const Answer kAnswers[] = {
     {"gox-host", "curl -s -X DELETE localhost:8090/admin/resources/gox-login/v1/session", 200,
      R"({"uri":"/gox-login/v1/session","eventType":"Delete"})", true},
     {"gox-host", "curl -s localhost:8090/admin/game-customization", 200, "[", false},
+    {"gox-host", "curl -s -X POST localhost:8090/admin/modules/gox-loadouts/reload", 200,
+     R"("name":"gox-loadouts","outcome":"reloaded")", false},
+    {"gox-host", "curl -s localhost:8090/admin/modules", 200, R"("loads":2,"loadedAt":")", false},
 
     {"gox-services-and-gox-host", "curl -s 'localhost:8090/gox-loadouts/v1/inventory?inventoryTypes='", 200,
      R"({"inventoryType":"EMOTE","itemId":10})", false},

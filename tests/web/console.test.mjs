@@ -95,6 +95,19 @@ test('with the feature off the endpoints answer 503', async () => {
   await page.click('[data-action="feature-on"]');
 });
 
+test('the reload button reloads a module and shows the outcome', async () => {
+  await page.click('#modules li[data-module="gox-loadouts"] button.reload');
+  await page.waitForSelector('#reload-outcome[data-outcome="reloaded"][data-ok="true"]', { timeout: kWaitMs });
+  await page.waitForSelector('#modules li[data-module="gox-loadouts"][data-loads="2"]', { timeout: kWaitMs });
+  const text = await page.$eval('#reload-outcome', (node) => node.textContent);
+  assert.match(text, /^200 reloaded: reloaded gox-loadouts from /);
+  // The reloaded module serves its endpoints, and read the stored items' state afresh.
+  const status = await callEndpoint('GetGoxLoadoutsV2ItemsByIdByInventoryType', { id: '1', inventoryType: 'EMOTE' });
+  assert.equal(status, '200');
+  const endpoints = await page.$$eval('details.endpoint', (nodes) => nodes.length);
+  assert.equal(endpoints, 6);  // gox-host's own reload operation has its button, not a form
+});
+
 test('a narrow window has no sideways scrolling', async () => {
   await page.setViewport({ width: 400, height: 800 });
   const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);

@@ -131,6 +131,18 @@ test('failures come in the documented failure shape with the documented statuses
   }
 });
 
+test('a module reloads through the documented admin operation and serves on', async () => {
+  const reloaded = await call('ReloadModule', { name: 'gox-inventory' });
+  assert.equal(reloaded.status, 200, JSON.stringify(reloaded.body));
+  assert.equal(reloaded.body.outcome, 'reloaded');
+  assert.equal(reloaded.body.loads, 2);
+  const missing = await call('ReloadModule', { name: 'gox-nobody' });
+  assert.equal(missing.status, 404);
+  assert.equal(missing.body.outcome, 'no-module');
+  const signed = await call('GetGoxInventoryV1SignedInventory', { inventoryTypes: ['EMOTE'] });
+  assert.equal(signed.status, 200, JSON.stringify(signed.body));
+});
+
 test('every operation of the document was called', () => {
   const operations = [];
   for (const item of Object.values(document.paths))

@@ -1,5 +1,8 @@
 #include "tools/gox_host/admin_api.h"
 
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "tools/common/listen_address.h"
@@ -11,6 +14,8 @@ constexpr const char* kResourcesPrefix = "/admin/resources/";
 constexpr const char* kGameCustomizationPath = "/admin/game-customization";
 constexpr const char* kLogPath = "/admin/log";
 constexpr const char* kModulesPath = "/admin/modules";
+constexpr const char* kModulesPrefix = "/admin/modules/";
+constexpr const char* kReloadSuffix = "/reload";
 
 constexpr const char* kNotLoopback = "the admin API answers loopback clients only";
 constexpr const char* kNoSuchAdminPath = "no admin resource %s";
@@ -19,6 +24,53 @@ constexpr const char* kBadBody = "the body must be one JSON value";
 constexpr const char* kNoResource = "no resource at %s";
 constexpr const char* kBusy = "the plugin thread did not answer in time";
 constexpr const char* kStopping = "gox-host is shutting down";
+constexpr const char* kReloadBusy = "the plugin thread did not get to the reload in time";
+constexpr const char* kReloaded = "reloaded %s from %s (load %u; %s)";
+constexpr const char* kReloadKept = "reload of %s refused, the running module serves on (%s): %s";
+constexpr const char* kReloadFailed = "reload of %s failed (%s): %s";
+
+struct Outcome {
+  const char* word;
+  int status;
+};
+
+Outcome OutcomeOf(GoxHost::ReloadStatus status) {
+  switch (status) {
+    case GoxHost::ReloadStatus::kReloaded:
+      return {"reloaded", 200};
+    case GoxHost::ReloadStatus::kNoModule:
+      return {"no-module", 404};
+    case GoxHost::ReloadStatus::kBusy:
+      return {"busy", 409};
+    case GoxHost::ReloadStatus::kNoLibrary:
+      return {"no-library", 422};
+    case GoxHost::ReloadStatus::kRefused:
+      return {"refused", 422};
+    case GoxHost::ReloadStatus::kWrongName:
+      return {"wrong-name", 422};
+    case GoxHost::ReloadStatus::kConflict:
+      return {"conflict", 422};
+    case GoxHost::ReloadStatus::kNotStarted:
+      return {"not-started", 500};
+    case GoxHost::ReloadStatus::kLeftOut:
+      break;
+  }
+  return {"left-out", 500};
+}
+
+// UTC, to the millisecond: 2026-05-01T12:00:00.123Z.
+std::string IsoTime(std::chrono::system_clock::time_point time) {
+  const auto milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[128];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                static_cast<int>(milliseconds % 1000));
+  return text;
+}
 
 rapidjson::Value Text(const std::string& text, rapidjson::MemoryPoolAllocator<>& allocator) {
   return rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator);
@@ -54,6 +106,8 @@ HttpAnswer AdminApi::Handle(const AdminRequest& request) {
         },
         answer);
   }
+  if (request.path.starts_with(kModulesPrefix) && request.path.ends_with(kReloadSuffix))
+    return Reload(request);
   if (request.path == kLogPath || request.path == kModulesPath) {
     if (request.method != "GET")
       return FailureAnswer(405, FormatText(kWrongMethod, request.method.c_str(), request.path.c_str()));
@@ -80,16 +134,78 @@ HttpAnswer AdminApi::Modules() {
   GoxHost::JsonDocument& document = modules.Edit();
   auto& allocator = document.GetAllocator();
   document.SetArray();
-  for (const GoxHost::ModuleInfo& loaded : plugin_.Modules()) {
+  const std::shared_ptr<const ModuleSnapshot> snapshot = plugin_.Snapshot();
+  for (const GoxHost::ModuleInfo& loaded : snapshot->modules) {
     const std::string version = std::to_string(loaded.version[0]) + "." + std::to_string(loaded.version[1]) +
                                 "." + std::to_string(loaded.version[2]);
     rapidjson::Value module(rapidjson::kObjectType);
     module.AddMember("name", Text(loaded.name, allocator), allocator);
     module.AddMember("version", Text(version, allocator), allocator);
     module.AddMember("serving", loaded.started, allocator);
+    module.AddMember("file", Text(ValidUtf8(loaded.libraryPath), allocator), allocator);
+    module.AddMember("loads", loaded.loads, allocator);
+    module.AddMember("loadedAt", Text(IsoTime(loaded.loadedAt), allocator), allocator);
     document.PushBack(module, allocator);
   }
   return JsonAnswer(modules.Text());
+}
+
+HttpAnswer AdminApi::Reload(const AdminRequest& request) {
+  const std::size_t start = std::string_view(kModulesPrefix).size();
+  const std::size_t end = request.path.size() - std::string_view(kReloadSuffix).size();
+  const std::string name = end > start ? request.path.substr(start, end - start) : std::string();
+  if (name.empty() || name.find('/') != std::string::npos)
+    return FailureAnswer(404, FormatText(kNoSuchAdminPath, request.path.c_str()));
+  if (request.method != "POST")
+    return FailureAnswer(405, FormatText(kWrongMethod, request.method.c_str(), request.path.c_str()));
+  return ReloadModuleAndReport(plugin_, log_, name, timeout_, "admin API");
+}
+
+HttpAnswer ReloadModuleAndReport(PluginThread& plugin, HostLog* log, const std::string& name,
+                                 std::chrono::milliseconds timeout, std::string_view cause) {
+  GoxHost::ReloadResult result;
+  switch (plugin.Reload(name, timeout, result)) {
+    case RunStatus::kDone:
+      break;
+    case RunStatus::kTimedOut:
+      return FailureAnswer(504, kReloadBusy);
+    case RunStatus::kStopped:
+      return FailureAnswer(503, kStopping);
+  }
+  const Outcome outcome = OutcomeOf(result.status);
+  const std::string causeText(cause);
+  std::uint32_t loads = 0;
+  std::string file;
+  const std::shared_ptr<const ModuleSnapshot> snapshot = plugin.Snapshot();
+  for (const GoxHost::ModuleInfo& module : snapshot->modules)
+    if (module.name == name) {
+      loads = module.loads;
+      file = module.libraryPath;
+    }
+  if (log != nullptr) {
+    if (outcome.status == 200) {
+      log->Info(FormatText(kReloaded, name.c_str(), file.c_str(), loads, causeText.c_str()));
+    } else if (outcome.status == 422) {
+      log->Warning(FormatText(kReloadKept, name.c_str(), causeText.c_str(), result.message.c_str()));
+    } else {
+      log->Error(FormatText(kReloadFailed, name.c_str(), causeText.c_str(), result.message.c_str()));
+    }
+  }
+  GoxHost::JsonValue answer;
+  GoxHost::JsonDocument& document = answer.Edit();
+  auto& allocator = document.GetAllocator();
+  document.SetObject();
+  if (outcome.status != 200) document.AddMember("httpStatus", outcome.status, allocator);
+  document.AddMember("name", Text(ValidUtf8(name), allocator), allocator);
+  document.AddMember("outcome", rapidjson::StringRef(outcome.word), allocator);
+  document.AddMember("reloaded", result.status == GoxHost::ReloadStatus::kReloaded, allocator);
+  document.AddMember("serving", result.serving, allocator);
+  const std::string message =
+      result.message.empty() ? FormatText(kReloaded, name.c_str(), file.c_str(), loads, causeText.c_str())
+                             : result.message;
+  document.AddMember("message", Text(ValidUtf8(message), allocator), allocator);
+  document.AddMember("loads", loads, allocator);
+  return JsonAnswer(answer.Text(), outcome.status);
 }
 
 HttpAnswer AdminApi::Resource(const AdminRequest& request, const std::string& path) {

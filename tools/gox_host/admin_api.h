@@ -6,7 +6,9 @@
 //   GET    /admin/resources/{path}   the stored value; 404 when there is nothing
 //   GET    /admin/game-customization what the service-proxy stand-in received, oldest first
 //   GET    /admin/log                the host log's last lines, oldest first: {"lines": [...]}
-//   GET    /admin/modules            the loaded modules: [{"name", "version", "serving"}]
+//   GET    /admin/modules            the loaded modules: [{"name", "version", "serving", "file",
+//                                     "loads", "loadedAt"}] (loads counts reloads and the first load)
+//   POST   /admin/modules/{name}/reload  reloads the module from its file (ReloadModuleAndReport)
 //
 // Only loopback clients are served (403 otherwise). A change is answered once its event has reached the
 // module, so a request that follows it sees the module's new state; the answer is
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "tools/gox_host/call_mapping.h"
 #include "tools/gox_host/host_log.h"
@@ -42,6 +45,16 @@ struct AdminRequest {
                                               PluginThread::Task task,
                                               const std::shared_ptr<HttpAnswer>& answer);
 
+// Reloads the module `name` from its file on the plugin thread, waiting at most `timeout`, writes the
+// outcome to `log` (when given; `cause` says who asked) and answers it as
+// {"name", "outcome", "reloaded", "serving", "message", "loads"}: 200 when the new module serves; 422
+// when the new file was refused (missing, not a library, no entry, handshake refused, another
+// module's name, a route of another module) and the old module serves on; 500 when the new module's
+// Initialize failed (the old code was started again, or the module is left out: "serving" says);
+// 404 for a module not loaded. Failures also carry "httpStatus", as every failure of gox-host does.
+[[nodiscard]] HttpAnswer ReloadModuleAndReport(PluginThread& plugin, HostLog* log, const std::string& name,
+                                               std::chrono::milliseconds timeout, std::string_view cause);
+
 class AdminApi {
  public:
   // `standIns` is touched on the plugin thread only; without a `log`, /admin/log has no lines.
@@ -56,6 +69,7 @@ class AdminApi {
   HttpAnswer Resource(const AdminRequest& request, const std::string& path);
   HttpAnswer LogTail();
   HttpAnswer Modules();
+  HttpAnswer Reload(const AdminRequest& request);
 
   PluginThread& plugin_;
   PluginStandIns& standIns_;

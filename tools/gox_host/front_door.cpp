@@ -22,6 +22,8 @@ constexpr const char* kWrongMethod = "%s is not allowed on %s";
 constexpr const char* kNoResource = "no resource at %s";
 constexpr const char* kModuleLate = "the module did not answer in time";
 constexpr const char* kShuttingDown = "gox-host is shutting down";
+constexpr const char* kReloading =
+    "gox-host is reloading a module and did not get to this call in time; it was not made, try again";
 constexpr const char* kAccessLine = "%s %s -> %d (%.2f ms)";
 
 GoxTools::HttpResponse ToResponse(HttpAnswer answer) {
@@ -112,7 +114,9 @@ struct FrontDoor::Impl {
   AdminApi* admin;
   HostLog& log;
   ConsoleFiles console;
-  std::string openApi;
+  std::mutex openApiMutex;
+  std::string openApi;  // built for the snapshot of openApiGeneration
+  std::uint64_t openApiGeneration = 0;
   std::atomic<std::uint32_t> nextRequestId = 1;
   Worker adminWorker;
   GoxTools::HttpServer server;
@@ -152,7 +156,7 @@ struct FrontDoor::Impl {
 
   void Dispatch(GoxTools::HttpRequest request, const GoxTools::HttpReply& reply, const Send& send) {
     const bool isGet = request.method == "GET" || request.method == "HEAD";
-    if (isGet && request.path == kOpenApiPath) return send(JsonAnswer(openApi));
+    if (isGet && request.path == kOpenApiPath) return send(JsonAnswer(OpenApi()));
     if (isGet)
       if (std::optional<ConsoleFile> file = console.Find(request.path))
         return send(HttpAnswer{200, std::move(file->contentType), std::move(file->bytes), {}});
@@ -162,17 +166,18 @@ struct FrontDoor::Impl {
           AdminRequest{request.method, request.path, std::move(request.body), request.remoteAddress});
       return adminWorker.Post([this, adminRequest, send] { send(admin->Handle(*adminRequest)); });
     }
-    const std::string rawPath = request.target.substr(0, request.target.find('?'));
+    std::string rawPath = request.target.substr(0, request.target.find('?'));
     std::uint32_t method = MethodCode(request.method);
     bool pathMatched = false;
+    const std::shared_ptr<const ModuleSnapshot> modules = plugin.Snapshot();
     const GoxHost::EndpointInfo* endpoint =
-        FindEndpoint(plugin.Description(), method, request.method, rawPath, &pathMatched);
+        FindEndpoint(modules->description, method, request.method, rawPath, &pathMatched);
     // HEAD is GET without the body (the HTTP layer drops it) where the module has no HEAD of its own.
     if (endpoint == nullptr && method == kHttpMethodHead) {
-      endpoint = FindEndpoint(plugin.Description(), kHttpMethodGet, "GET", rawPath, nullptr);
+      endpoint = FindEndpoint(modules->description, kHttpMethodGet, "GET", rawPath, nullptr);
       if (endpoint != nullptr) method = kHttpMethodGet;
     }
-    if (endpoint != nullptr) return CallModule(*endpoint, std::move(request), method, reply, send);
+    if (endpoint != nullptr) return CallModule(std::move(rawPath), std::move(request), method, reply, send);
     if (isGet && request.path.starts_with(kResourcesPrefix)) {
       std::string path = request.path.substr(std::string_view(kResourcesPrefix).size() - 1);
       return ReadResource(path, reply, send,
@@ -192,13 +197,26 @@ struct FrontDoor::Impl {
     send(FailureAnswer(404, FormatText(kNothingThere, method.c_str(), path.c_str())));
   }
 
-  // Hands `task` to the plugin thread; a late or refused task is answered here.
+  // Hands `task` to the plugin thread; a late or refused task is answered here. Behind a reload the
+  // task waits at most options.reloadWait to start: then it is answered 503 and never runs, so that
+  // a client told to try again knows the call was not made.
   void OnPluginThread(PluginThread::Task task, const GoxTools::HttpReply& reply, const Send& send) {
     reply.SendUnlessAnsweredWithin(options.callTimeout, ToResponse(FailureAnswer(504, kModuleLate)));
+    if (plugin.ReloadPending()) {
+      auto claimed = std::make_shared<std::atomic<bool>>(false);
+      reply.After(options.reloadWait, [claimed, send] {
+        if (!claimed->exchange(true)) send(FailureAnswer(503, kReloading));
+      });
+      task = [claimed, task = std::move(task)](GoxHost::HostCore& host) {
+        if (!claimed->exchange(true)) task(host);
+      };
+    }
     if (!plugin.Post(std::move(task))) send(FailureAnswer(503, kShuttingDown));
   }
 
-  void CallModule(const GoxHost::EndpointInfo& endpoint, GoxTools::HttpRequest request, std::uint32_t method,
+  // The endpoint is found again on the plugin thread, in the modules serving when the call runs: a
+  // reload in between may have replaced the module (and its call entries) or dropped the endpoint.
+  void CallModule(std::string rawPath, GoxTools::HttpRequest request, std::uint32_t method,
                   const GoxTools::HttpReply& reply, const Send& send) {
     auto call = std::make_shared<GoxHost::CallRequest>();
     call->method = method;
@@ -208,10 +226,29 @@ struct FrontDoor::Impl {
     call->headers = std::move(request.headers);
     call->body = std::move(request.body);
     call->requestId = nextRequestId++;
-    const GoxHost::EndpointInfo* target = &endpoint;
+    const std::string methodName = method == kHttpMethodGet ? "GET" : request.method;
     OnPluginThread(
-        [call, target, send](GoxHost::HostCore& host) { send(AnswerFromCall(host.Call(*target, *call))); },
+        [call, rawPath = std::move(rawPath), methodName, send](GoxHost::HostCore& host) {
+          bool pathMatched = false;
+          const GoxHost::EndpointInfo* endpoint =
+              FindEndpoint(host.Description(), call->method, methodName, rawPath, &pathMatched);
+          if (endpoint == nullptr) return NotFound(methodName, rawPath, pathMatched, send);
+          send(AnswerFromCall(host.Call(*endpoint, *call)));
+        },
         reply, send);
+  }
+
+  std::string OpenApi() {
+    const std::shared_ptr<const ModuleSnapshot> modules = plugin.Snapshot();
+    std::lock_guard lock(openApiMutex);
+    if (openApiGeneration != modules->generation) {
+      // The document names the URL clients reach, which is known only once the port is bound.
+      openApi = BuildOpenApi(modules->description, "gox-host: " + modules->shortName, modules->versionText,
+                             ServerUrl(options.host, server.Port()), admin != nullptr)
+                    .Text();
+      openApiGeneration = modules->generation;
+    }
+    return openApi;
   }
 
   // The resource at `path`; `absent` answers when there is none.
@@ -256,10 +293,7 @@ FrontDoor::~FrontDoor() {
 
 std::optional<std::string> FrontDoor::Bind() {
   if (auto error = impl_->server.Bind()) return error;
-  // The document names the URL clients reach, which is known only once the port is bound.
-  impl_->openApi = BuildOpenApi(impl_->plugin.Description(), "gox-host: " + impl_->plugin.ShortName(),
-                                impl_->plugin.VersionText(), ServerUrl(impl_->options.host, Port()))
-                       .Text();
+  (void)impl_->OpenApi();
   return std::nullopt;
 }
 

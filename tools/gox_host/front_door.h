@@ -13,7 +13,9 @@
 // Anything else is 404 (405 when an endpoint has the path but not the method), in the failure shape.
 // The HTTP layer's limits (http_server.h) bound slow clients, floods and bodies, in the same shape.
 // A call waits for the plugin thread without holding an I/O thread; the admin API, whose changes wait
-// for the module to see them, runs on a worker thread of its own.
+// for the module to see them, runs on a worker thread of its own. The endpoints, the API document and
+// the module list follow the module reloads (PluginThread::Reload); a call that arrives during one
+// waits for it, at most FrontDoorOptions::reloadWait, and is then answered 503 without being made.
 
 #pragma once
 
@@ -36,6 +38,8 @@ struct FrontDoorOptions {
   int port = 0;                                  // 0: an ephemeral port
   GoxTools::HttpLimits http;                     // deadlines, sizes and connection caps
   std::chrono::milliseconds callTimeout{60000};  // how long a request waits for the plugin thread
+  // How long a request that arrives during a module reload waits for it to end (then 503).
+  std::chrono::milliseconds reloadWait{5000};
   int ioThreads = 2;
   std::chrono::milliseconds eventKeepAlive{15000};
   bool accessLog = false;

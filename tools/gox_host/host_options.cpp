@@ -38,6 +38,10 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
       options.frontDoor.accessLog = true;
       continue;
     }
+    if (flag == "--watch") {
+      options.watch = true;
+      continue;
+    }
     // A missing value is told only for a flag that takes one: an unknown flag is told as such first.
     const bool hasValue = i + 1 < arguments.size();
     const std::string value = hasValue ? arguments[++i] : std::string();
@@ -67,6 +71,10 @@ std::variant<HostServerOptions, HelpWanted, std::string> ParseArguments(
       ok = *limit;
     } else if (flag == "--call-timeout-ms") {
       ok = milliseconds(options.frontDoor.callTimeout);
+    } else if (flag == "--watch-settle-ms") {
+      ok = milliseconds(options.watcher.settle);
+    } else if (flag == "--reload-wait-ms") {
+      ok = milliseconds(options.frontDoor.reloadWait);
     } else if (flag == "--connect-timeout-ms") {
       const auto number = ParseNumber<std::int64_t>(value, 1, 3600 * 1000);
       ok = number.has_value();

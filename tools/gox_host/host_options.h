@@ -10,6 +10,7 @@
 #include "tools/common/http_limit_flags.h"
 #include "tools/gox_host/curl_transport.h"
 #include "tools/gox_host/front_door.h"
+#include "tools/gox_host/module_watcher.h"
 
 namespace GoxHostApp {
 
@@ -18,6 +19,8 @@ struct HostServerOptions {
   std::string fixturesPath;              // empty: the embedded defaults only
   std::string servicesUrl;               // empty: the URLs of the fixtures
   bool admin = true;
+  bool watch = false;  // reload a module when its file changes
+  ModuleWatcherOptions watcher;
   FrontDoorOptions frontDoor;
   CurlTransportOptions transport;
 };
@@ -30,6 +33,12 @@ inline constexpr const char* kUsage =
   --fixtures FILE          JSON fixtures for the stand-in plugins
   --services-url URL       base URL of the loadouts and inventory services
   --no-admin               turn the admin API off
+  --watch                  reload a module when its file changes and has then stayed the same for
+                           --watch-settle-ms (default 300); POST /admin/modules/NAME/reload does it
+                           by hand
+  --watch-settle-ms N      how long a changed module file must stay unchanged before the reload
+  --reload-wait-ms N       how long a request that arrives during a reload waits for it before it
+                           is answered 503 without being made (default 5000)
   --body-limit BYTES       largest request body (default 1048576)
   --read-timeout-ms N      sets --header-timeout-ms, --body-timeout-ms and --write-timeout-ms at once
   --call-timeout-ms N      how long a request waits for the module (default 60000)

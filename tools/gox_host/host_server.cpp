@@ -11,6 +11,8 @@ namespace {
 constexpr const char* kNoFixtures = "could not read the fixtures file %s";
 constexpr const char* kBadFixtures = "fixtures file %s: %s";
 constexpr const char* kProblem = "the module broke a rule: ";
+constexpr const char* kWatching = "watching %s for changes";
+constexpr const char* kNoModuleFrom = "%s changed, but no module loaded from it serves; not reloaded";
 
 std::optional<std::string> ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -42,6 +44,8 @@ std::optional<std::string> HostServer::Start(PluginLoadEntry entry) {
   // gox-host runs one module for the life of the process; the module's never-destroyed singletons
   // (its value page pool, its table of answered calls) stay valid and are not lost on every unload.
   plugin.host.keepModuleMapped = true;
+  // A rebuild or a copy over the file cannot change the code that runs, and a reload maps it afresh.
+  plugin.host.loadPrivateCopy = true;
   plugin.host.logSink = [this](std::int32_t level, const std::string& message) {
     log_.WriteModule(level, message);
   };
@@ -61,10 +65,32 @@ std::optional<std::string> HostServer::Start(PluginLoadEntry entry) {
     return error;
   }
   serveThread_ = std::thread([this] { frontDoor_->Serve(); });
+  if (options_.watch) {
+    std::vector<std::string> paths;
+    const std::shared_ptr<const ModuleSnapshot> snapshot = plugin_.Snapshot();
+    for (const GoxHost::ModuleInfo& module : snapshot->modules)
+      if (!module.libraryPath.empty()) {
+        paths.push_back(module.libraryPath);
+        log_.Info(FormatText(kWatching, module.libraryPath.c_str()));
+      }
+    watcher_ = std::make_unique<ModuleWatcher>(
+        std::move(paths), options_.watcher, [this](const std::string& path) { OnModuleFileChanged(path); });
+  }
   return std::nullopt;
 }
 
+void HostServer::OnModuleFileChanged(const std::string& path) {
+  const std::shared_ptr<const ModuleSnapshot> snapshot = plugin_.Snapshot();
+  for (const GoxHost::ModuleInfo& module : snapshot->modules)
+    if (module.libraryPath == path) {
+      (void)ReloadModuleAndReport(plugin_, &log_, module.name, options_.frontDoor.callTimeout, "--watch");
+      return;
+    }
+  log_.Warning(FormatText(kNoModuleFrom, path.c_str()));
+}
+
 void HostServer::Stop() {
+  if (watcher_) watcher_->Stop();
   if (frontDoor_) frontDoor_->Stop();
   if (serveThread_.joinable()) serveThread_.join();
   plugin_.Stop();

@@ -20,6 +20,7 @@
 #include "tools/gox_host/front_door.h"
 #include "tools/gox_host/host_log.h"
 #include "tools/gox_host/host_options.h"
+#include "tools/gox_host/module_watcher.h"
 #include "tools/gox_host/plugin_stand_ins.h"
 #include "tools/gox_host/plugin_thread.h"
 
@@ -34,17 +35,21 @@ class HostServer {
 
   // Reads the fixtures, loads the modules (`entry` when given, then options.modulePaths), initializes
   // them and starts serving; the reason when any step failed. A module that refuses its handshake or
-  // its Initialize is logged and left out while the others serve.
+  // its Initialize is logged and left out while the others serve. Each library is mapped from a
+  // private copy, so its file can be rebuilt while it runs; with options.watch a settled change of a
+  // serving module's file reloads that module (logged like a reload through the admin API).
   [[nodiscard]] std::optional<std::string> Start(PluginLoadEntry entry = nullptr);
   [[nodiscard]] int Port() const { return frontDoor_ ? frontDoor_->Port() : 0; }
   // The short names of the modules serving, in load order, separated by ", ".
-  [[nodiscard]] std::string ModuleNames() const { return plugin_.ShortName(); }
+  [[nodiscard]] std::string ModuleNames() const { return plugin_.Snapshot()->shortName; }
   [[nodiscard]] std::size_t OpenConnections() const { return frontDoor_ ? frontDoor_->OpenConnections() : 0; }
   // Stops accepting, lets the calls in flight be answered, ends the event streams, then shuts the
   // module down. More than once is fine.
   void Stop();
 
  private:
+  void OnModuleFileChanged(const std::string& path);
+
   HostServerOptions options_;
   HostLog& log_;
   PluginStandIns standIns_;
@@ -52,6 +57,7 @@ class HostServer {
   PluginThread plugin_;
   std::unique_ptr<AdminApi> admin_;
   std::unique_ptr<FrontDoor> frontDoor_;
+  std::unique_ptr<ModuleWatcher> watcher_;  // with options.watch
   std::thread serveThread_;
 };
 

@@ -36,6 +36,46 @@ enum class NativeKind : std::uint32_t {
 };
 
 constexpr const char* kFailureSchema = "GoxHostFailure";
+constexpr const char* kReloadSchema = "GoxHostModuleReload";
+constexpr const char* kAdminTag = "gox-host admin";
+constexpr const char* kReloadPath = "/admin/modules/{name}/reload";
+
+// The admin API's module reload, which clients of a running gox-host call as they call the modules.
+constexpr const char* kReloadOperation = R"({
+  "operationId": "ReloadModule",
+  "summary": "Reloads a module from its file",
+  "description": "Loads the module's file again under a fresh mapping and, once its handshake succeeded, shuts the running module down and initializes the new one. A refused file leaves the running module serving (422); a new module whose Initialize fails gives way to the old code started again, or leaves the module out (500; serving tells which). Loopback clients only.",
+  "tags": ["gox-host admin"],
+  "parameters": [{"name": "name", "in": "path", "required": true, "description": "The module's short name", "schema": {"type": "string"}}],
+  "responses": {
+    "200": {"description": "The new module serves.", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/GoxHostModuleReload"}}}},
+    "403": {"description": "Not a loopback client.", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/GoxHostFailure"}}}},
+    "404": {"description": "No module of that name is loaded.", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/GoxHostModuleReload"}}}},
+    "422": {"description": "The new file was refused; the running module serves on.", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/GoxHostModuleReload"}}}},
+    "500": {"description": "The new module's Initialize failed.", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/GoxHostModuleReload"}}}},
+    "503": {"description": "gox-host is shutting down.", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/GoxHostFailure"}}}},
+    "504": {"description": "The plugin thread did not get to the reload in time.", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/GoxHostFailure"}}}}
+  }
+})";
+constexpr const char* kReloadSchemaText = R"({
+  "type": "object",
+  "properties": {
+    "httpStatus": {"type": "integer", "format": "int32", "description": "On a failure: the HTTP status"},
+    "name": {"type": "string"},
+    "outcome": {"type": "string", "enum": ["reloaded", "no-module", "busy", "no-library", "refused", "wrong-name", "conflict", "not-started", "left-out"]},
+    "reloaded": {"type": "boolean", "description": "The new module serves"},
+    "serving": {"type": "boolean", "description": "A module of that name serves, new or old"},
+    "message": {"type": "string", "description": "What happened, and why"},
+    "loads": {"type": "integer", "format": "int32", "minimum": 0, "description": "Loads of the module so far, reloads included"}
+  },
+  "required": ["name", "outcome", "reloaded", "serving", "message", "loads"]
+})";
+
+rapidjson::Value ParsedValue(const char* text, rapidjson::MemoryPoolAllocator<>& allocator) {
+  rapidjson::Value value;
+  GoxHost::CopyJson(GoxHost::JsonValue::Parse(text).value_or(GoxHost::JsonValue()).Get(), value, allocator);
+  return value;
+}
 constexpr const char* kSchemasPrefix = "#/components/schemas/";
 constexpr const char* kEventSchemas = "x-event-schemas";
 constexpr const char* kEventSchemasPrefix = "#/x-event-schemas/";
@@ -378,7 +418,7 @@ void MoveReferences(rapidjson::Value& value, const std::set<std::string>& moved,
 }  // namespace
 
 GoxHost::JsonValue BuildOpenApi(const GoxHost::ApiDescription& description, std::string_view title,
-                                std::string_view version, std::string_view serverUrl) {
+                                std::string_view version, std::string_view serverUrl, bool withAdmin) {
   GoxHost::JsonValue result;
   GoxHost::JsonDocument& document = result.Edit();
   Allocator& allocator = document.GetAllocator();
@@ -418,12 +458,21 @@ GoxHost::JsonValue BuildOpenApi(const GoxHost::ApiDescription& description, std:
     item.AddMember(rapidjson::StringRef(key), Operation(endpoint, key, allocator), allocator);
     tagNames.insert(endpoint.tags.begin(), endpoint.tags.end());
   }
+  if (withAdmin) {
+    rapidjson::Value item = Object();
+    item.AddMember("post", ParsedValue(kReloadOperation, allocator), allocator);
+    paths.AddMember(rapidjson::StringRef(kReloadPath), item, allocator);
+    tagNames.insert(kAdminTag);
+  }
   // Every tag an operation carries is declared, so that tools can group by it.
   rapidjson::Value tags(rapidjson::kArrayType);
   for (const std::string& name : tagNames) {
     rapidjson::Value tag = Object();
     tag.AddMember("name", Text(name, allocator), allocator);
-    tag.AddMember("description", Text("The operations the module registered under " + name + ".", allocator),
+    tag.AddMember("description",
+                  Text(name == kAdminTag ? "gox-host's own admin operations."
+                                         : "The operations the module registered under " + name + ".",
+                       allocator),
                   allocator);
     tags.PushBack(tag, allocator);
   }
@@ -450,6 +499,9 @@ GoxHost::JsonValue BuildOpenApi(const GoxHost::ApiDescription& description, std:
   }
   if (!schemas.HasMember(kFailureSchema))
     schemas.AddMember(rapidjson::StringRef(kFailureSchema), FailureSchema(allocator), allocator);
+  if (withAdmin && !schemas.HasMember(kReloadSchema))
+    schemas.AddMember(rapidjson::StringRef(kReloadSchema), ParsedValue(kReloadSchemaText, allocator),
+                      allocator);
   rapidjson::Value components = Object();
   components.AddMember("schemas", schemas, allocator);
   document.AddMember("components", components, allocator);

@@ -16,7 +16,9 @@
 // "x-event-schemas"; an enumeration is a string of its enumerator names; types nothing refers to are
 // left out. gox-host asks for no credentials, so the document's security list is empty. Endpoints with a
 // custom method have no OpenAPI method and are listed under the extension "x-custom-methods"; the module's
-// events under "x-events".
+// events under "x-events". With the admin API on, the document also holds its module reload
+// (POST /admin/modules/{name}/reload, tag "gox-host admin"), the one admin operation a client calls as
+// part of its work.
 
 #pragma once
 
@@ -30,8 +32,9 @@ namespace GoxHostApp {
 
 // The document for `description`; `title` and `version` fill its info object, and `serverUrl` (the
 // URL gox-host listens on, e.g. "http://127.0.0.1:8090") its one server; no servers when empty.
+// `withAdmin` adds the admin API's module reload.
 [[nodiscard]] GoxHost::JsonValue BuildOpenApi(const GoxHost::ApiDescription& description,
                                               std::string_view title, std::string_view version,
-                                              std::string_view serverUrl = {});
+                                              std::string_view serverUrl = {}, bool withAdmin = false);
 
 }  // namespace GoxHostApp

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <iterator>
 
 namespace GoxHostApp {
 namespace {
@@ -25,8 +24,25 @@ std::optional<std::string> PluginThread::Start(PluginThreadOptions options) {
   return startError_;
 }
 
-std::string PluginThread::VersionText() const {
-  return std::to_string(version_[0]) + "." + std::to_string(version_[1]) + "." + std::to_string(version_[2]);
+std::shared_ptr<const ModuleSnapshot> PluginThread::Snapshot() const {
+  std::lock_guard lock(snapshotMutex_);
+  return snapshot_;
+}
+
+void PluginThread::Publish(const GoxHost::HostCore& host) {
+  auto snapshot = std::make_shared<ModuleSnapshot>();
+  snapshot->description = host.Description();
+  snapshot->modules = host.Modules();
+  for (const GoxHost::ModuleInfo& module : snapshot->modules)
+    snapshot->shortName += (snapshot->shortName.empty() ? "" : ", ") + module.name;
+  if (!snapshot->modules.empty()) {
+    const std::uint32_t* version = snapshot->modules.front().version;
+    snapshot->versionText =
+        std::to_string(version[0]) + "." + std::to_string(version[1]) + "." + std::to_string(version[2]);
+  }
+  std::lock_guard lock(snapshotMutex_);
+  snapshot->generation = snapshot_ ? snapshot_->generation + 1 : 1;
+  snapshot_ = std::move(snapshot);
 }
 
 void PluginThread::Main(PluginThreadOptions options) {
@@ -86,12 +102,7 @@ void PluginThread::Main(PluginThreadOptions options) {
     host.Shutdown();
     return finishStart(std::string(kNotStarted));
   }
-  description_ = host.Description();
-  modules_ = host.Modules();
-  const GoxHost::ModuleInfo& first = modules_.front();
-  std::copy(std::begin(first.version), std::end(first.version), version_);
-  for (const GoxHost::ModuleInfo& module : modules_)
-    shortName_ += (shortName_.empty() ? "" : ", ") + module.name;
+  Publish(host);
   finishStart(std::nullopt);
 
   for (;;) {
@@ -106,15 +117,19 @@ void PluginThread::Main(PluginThreadOptions options) {
   host.Shutdown();
 }
 
-std::size_t PluginThread::RunQueued(GoxHost::HostCore& host) {
+std::size_t PluginThread::RunQueued(GoxHost::HostCore& host, bool nested) {
   std::size_t ran = 0;
   for (;;) {
     std::shared_ptr<Job> job;
     {
       std::lock_guard lock(mutex_);
-      if (queue_.empty()) return ran;
-      job = std::move(queue_.front());
-      queue_.pop_front();
+      // Inside a yield, a reload stays queued for the top level; the jobs behind it may run.
+      const auto next =
+          nested ? std::ranges::find_if(queue_, [](const auto& queued) { return !queued->betweenCalls; })
+                 : queue_.begin();
+      if (next == queue_.end()) return ran;
+      job = std::move(*next);
+      queue_.erase(next);
     }
     {
       std::lock_guard lock(job->mutex);
@@ -136,16 +151,55 @@ std::size_t PluginThread::RunQueued(GoxHost::HostCore& host) {
 }
 
 void PluginThread::OnYield(GoxHost::HostCore& host, std::chrono::milliseconds idleWait) {
-  if (RunQueued(host) > 0 || host.Events().PendingCount() > 0) return;
+  if (switching_) {
+    // A module awaiting inside its Initialize or Shutdown during a reload: the tasks wait for the
+    // switch to end, and the yield does not spin.
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, idleWait, [&] { return stopping_; });
+    return;
+  }
+  if (RunQueued(host, true) > 0 || host.Events().PendingCount() > 0) return;
   std::unique_lock lock(mutex_);
   wake_.wait_for(lock, idleWait, [&] { return !queue_.empty() || stopping_; });
   lock.unlock();
-  RunQueued(host);
+  RunQueued(host, true);
 }
 
 RunStatus PluginThread::Run(Task task, std::chrono::milliseconds timeout) {
   auto job = std::make_shared<Job>();
   job->task = std::move(task);
+  return Queue(job, timeout);
+}
+
+RunStatus PluginThread::Reload(const std::string& name, std::chrono::milliseconds timeout,
+                               GoxHost::ReloadResult& result) {
+  auto shared = std::make_shared<GoxHost::ReloadResult>();
+  auto job = std::make_shared<Job>();
+  job->betweenCalls = true;
+  job->task = [this, name, shared](GoxHost::HostCore& host) {
+    struct SwitchEnd {
+      PluginThread& thread;
+      ~SwitchEnd() {
+        thread.switching_ = false;
+        --thread.pendingReloads_;
+      }
+    } end{*this};
+    switching_ = true;
+    *shared = host.ReloadModule(name);
+    Publish(host);
+  };
+  ++pendingReloads_;
+  const RunStatus status = Queue(job, timeout);
+  if (status == RunStatus::kStopped) --pendingReloads_;
+  if (status == RunStatus::kTimedOut) {
+    std::lock_guard lock(job->mutex);
+    if (!job->started) --pendingReloads_;  // abandoned: it will not run
+  }
+  if (status == RunStatus::kDone) result = *shared;
+  return status;
+}
+
+RunStatus PluginThread::Queue(const std::shared_ptr<Job>& job, std::chrono::milliseconds timeout) {
   {
     std::lock_guard lock(mutex_);
     if (!running_ || stopping_) return RunStatus::kStopped;

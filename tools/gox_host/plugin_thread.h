@@ -7,6 +7,12 @@
 // an idle yield waits briefly for work instead of spinning. Stop runs the tasks already queued, then
 // Shutdown, and ends the thread.
 //
+// A reload (Reload) replaces a module while the others serve. It runs only between calls, never
+// inside a yield, so no module code of the old module is on the stack when it is shut down; the
+// tasks queued after it wait for it, and while it runs its yields serve no task, so no call reaches a
+// module that is half shut down or half initialized. Other threads see the modules through
+// Snapshot(), refreshed after every reload.
+//
 //   PluginThread plugin;
 //   if (auto error = plugin.Start(options)) ...;
 //   GoxHost::CallResponse answer;
@@ -15,6 +21,7 @@
 
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -38,6 +45,16 @@ struct PluginThreadOptions {
   GoxHost::HostOptions host;                        // for the HostCore
   std::function<void(GoxHost::HostCore&)> prepare;  // runs on the thread before the module loads
   std::chrono::milliseconds idleYieldWait{1};       // how long an idle yield waits for work
+};
+
+// What other threads see of the modules: the description read at load (or at the last reload) and
+// the modules serving. A reload publishes a new snapshot; one taken earlier stays valid for its holder.
+struct ModuleSnapshot {
+  GoxHost::ApiDescription description;
+  std::vector<GoxHost::ModuleInfo> modules;  // in load order, with their handshake versions
+  std::string shortName;                     // the short names of the modules serving, ", " between
+  std::string versionText;                   // the first module's plugin-API version
+  std::uint64_t generation = 0;              // one more with every snapshot
 };
 
 enum class RunStatus {
@@ -70,17 +87,20 @@ class PluginThread {
   // Runs the queued tasks, shuts the module down and ends the thread. Safe to call more than once.
   void Stop();
 
-  // The description read at load; valid from a successful Start until the object is destroyed.
-  [[nodiscard]] const GoxHost::ApiDescription& Description() const { return description_; }
-  // The short names of the modules serving, separated by ", ".
-  [[nodiscard]] const std::string& ShortName() const { return shortName_; }
-  // The modules loaded, in load order, with their handshake versions.
-  [[nodiscard]] const std::vector<GoxHost::ModuleInfo>& Modules() const { return modules_; }
-  [[nodiscard]] std::string VersionText() const;
+  // Reloads the module `name` from its file (HostCore::ReloadModule) once the tasks queued before it
+  // have run and no call is in progress, waiting at most `timeout`; `result` is filled when the
+  // status is kDone. On kTimedOut the reload still happens unless it had not started.
+  RunStatus Reload(const std::string& name, std::chrono::milliseconds timeout, GoxHost::ReloadResult& result);
+  // Whether a reload is queued or running: tasks queued now wait for it.
+  [[nodiscard]] bool ReloadPending() const { return pendingReloads_.load() > 0; }
+
+  // The modules as they are now; non-null from a successful Start until the object is destroyed.
+  [[nodiscard]] std::shared_ptr<const ModuleSnapshot> Snapshot() const;
 
  private:
   struct Job {
     Task task;
+    bool betweenCalls = false;  // never run inside a yield
     std::mutex mutex;
     std::condition_variable done;
     bool started = false;
@@ -89,9 +109,11 @@ class PluginThread {
   };
 
   void Main(PluginThreadOptions options);
-  // Runs the queued jobs; returns how many ran.
-  std::size_t RunQueued(GoxHost::HostCore& host);
+  // Runs the queued jobs, inside a yield (`nested`) those that may run there; returns how many ran.
+  std::size_t RunQueued(GoxHost::HostCore& host, bool nested = false);
   void OnYield(GoxHost::HostCore& host, std::chrono::milliseconds idleWait);
+  RunStatus Queue(const std::shared_ptr<Job>& job, std::chrono::milliseconds timeout);
+  void Publish(const GoxHost::HostCore& host);
 
   std::thread thread_;
   std::mutex mutex_;
@@ -105,10 +127,11 @@ class PluginThread {
   std::condition_variable started_;
   bool startDone_ = false;
   std::optional<std::string> startError_;
-  GoxHost::ApiDescription description_;
-  std::string shortName_;
-  std::vector<GoxHost::ModuleInfo> modules_;
-  std::uint32_t version_[3] = {0, 0, 0};
+
+  mutable std::mutex snapshotMutex_;
+  std::shared_ptr<const ModuleSnapshot> snapshot_;
+  std::atomic<int> pendingReloads_ = 0;
+  bool switching_ = false;  // a reload is running; only the plugin thread touches it
 };
 
 }  // namespace GoxHostApp

@@ -1,5 +1,7 @@
 // A relay: a small plugin for the tests of several modules in one host, built as a module under several
 // names (GOX_RELAY_NAME, entry GOX_RELAY_ENTRY). With GOX_RELAY_REFUSES its Initialize answers failure.
+// Builds of one name that stand for a rebuilt module differ in GOX_RELAY_GENERATION (1 by default),
+// and with GOX_RELAY_CLAIMS a build also serves GET at that path (a route of another module).
 //
 // Endpoints, under /<name>/v1/:
 //   GET  state              its counter
@@ -12,6 +14,7 @@
 //   GET  bounce/{module}    answers what GET /<module>/v1/bounce/<its own name> answers: two modules
 //                           bouncing between each other, or one calling itself when <module> is it
 //   POST publish/{value}    publishes /<name>/v1/value
+//   GET  generation         GOX_RELAY_GENERATION
 //   GET  seen               "<uri>=<value>" for every event of /gox-relay-a/v1/value and
 //                           /gox-relay-b/v1/value it received, in order
 // At Initialize it publishes /<name>/v1/value = "<name>-start", then subscribes to both values.
@@ -31,6 +34,10 @@ using Quarn::BindingProperty;
 using Quarn::MakeHandler;
 using Quarn::MaybeType;
 using Quarn::RegisterEndpoint;
+
+#ifndef GOX_RELAY_GENERATION
+#define GOX_RELAY_GENERATION 1
+#endif
 
 constexpr const char* kName = GOX_RELAY_NAME;
 const std::string kPrefix = std::string("/") + kName + "/v1/";
@@ -78,6 +85,12 @@ class RelayPlugin final : public Quarn::PluginBase {
                      }))
         .AddPathArgument("value", "What to publish");
     RegisterEndpoint(registry, tags, kHttpMethodGet, kPrefix + "seen", MakeHandler([this] { return seen_; }));
+    RegisterEndpoint(registry, tags, kHttpMethodGet, kPrefix + "generation",
+                     MakeHandler([] { return std::int64_t{GOX_RELAY_GENERATION}; }));
+#ifdef GOX_RELAY_CLAIMS
+    RegisterEndpoint(registry, tags, kHttpMethodGet, GOX_RELAY_CLAIMS,
+                     MakeHandler([] { return std::string(kName); }));
+#endif
   }
 
   bool OnInitialize() override {

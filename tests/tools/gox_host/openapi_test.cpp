@@ -165,6 +165,20 @@ TEST(OpenApiTest, EndpointsTypesAndEventsAreDescribed) {
     EXPECT_EQ(At(document, c.pointer), c.json) << c.pointer;
 }
 
+TEST(OpenApiTest, TheAdminApisModuleReloadIsDescribedOnlyWithTheAdminApi) {
+  const GoxHost::JsonValue with = BuildOpenApi(SampleDescription(), "t", "0.0.0", {}, true);
+  const GoxHost::JsonValue without = BuildOpenApi(SampleDescription(), "t", "0.0.0");
+  const char* operation = "/paths/~1admin~1modules~1{name}~1reload/post";
+  EXPECT_EQ(At(with, (std::string(operation) + "/operationId").c_str()), R"("ReloadModule")");
+  EXPECT_EQ(
+      At(with, (std::string(operation) + "/responses/422/content/application~1json/schema/$ref").c_str()),
+      R"("#/components/schemas/GoxHostModuleReload")");
+  EXPECT_EQ(At(with, "/components/schemas/GoxHostModuleReload/required/1"), R"("outcome")");
+  EXPECT_NE(At(with, "/tags").find(R"("name":"gox-host admin")"), std::string::npos);
+  EXPECT_EQ(At(without, operation), "(absent)");
+  EXPECT_EQ(At(without, "/components/schemas/GoxHostModuleReload"), "(absent)");
+}
+
 TEST(OpenApiTest, AnEmptyDescriptionIsStillADocument) {
   const GoxHost::JsonValue document = BuildOpenApi({}, "t", "0.0.0");
   EXPECT_EQ(At(document, "/paths"), "{}");

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,8 +30,9 @@ class PluginThreadTest : public ::testing::Test {
   // Calls the fake's action endpoint on the plugin thread.
   GoxHost::CallResponse CallAction() {
     GoxHost::CallResponse response;
+    const std::shared_ptr<const ModuleSnapshot> snapshot = plugin_.Snapshot();
     const GoxHost::EndpointInfo* endpoint =
-        plugin_.Description().FindEndpoint(GoxHostTest::kFakeActionPath, kHttpMethodPost);
+        snapshot->description.FindEndpoint(GoxHostTest::kFakeActionPath, kHttpMethodPost);
     GoxHost::CallRequest request;
     request.method = kHttpMethodPost;
     request.path = GoxHostTest::kFakeActionPath;

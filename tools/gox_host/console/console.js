@@ -76,11 +76,29 @@ async function loadModules() {
   list.replaceChildren();
   const select = $('filter-module');
   for (const module of JSON.parse(answer.text)) {
-    list.append(element('li', { 'data-module': module.name }, element('strong', { text: module.name }),
-                        ` ${module.version}`));
+    const reload = element('button', { type: 'button', class: 'reload', text: 'Reload' });
+    reload.addEventListener('click', () => reloadModule(module.name).catch(() => {}));
+    const loads = module.loads > 1 ? `loaded ${module.loads} times, last` : 'loaded';
+    list.append(element('li', { 'data-module': module.name, 'data-loads': String(module.loads) },
+                        element('strong', { text: module.name }), ` ${module.version} `,
+                        element('span', { class: 'note', text: `${loads} ${module.loadedAt}` }), ' ', reload));
     if (![...select.options].some((option) => option.value === module.name))
       select.append(element('option', { value: module.name, text: module.name }));
   }
+}
+
+// Reloads a module from its file and shows what came of it; the lists follow the module's new API.
+async function reloadModule(name) {
+  const outcome = $('reload-outcome');
+  outcome.dataset.outcome = 'pending';
+  outcome.textContent = `Reloading ${name} …`;
+  const answer = await admin('POST', `/modules/${encodeURIComponent(name)}/reload`);
+  let result = {};
+  try { result = JSON.parse(answer.text); } catch { /* shown as text below */ }
+  outcome.dataset.outcome = result.outcome || 'failed';
+  outcome.dataset.ok = String(answer.status === 200);
+  outcome.textContent = `${answer.status} ${result.outcome || ''}: ${result.message || answer.text}`;
+  await Promise.all([loadModules(), loadEndpoints(), loadLog()]);
 }
 
 // ---- endpoints ----
@@ -140,6 +158,7 @@ async function loadEndpoints() {
   const container = $('endpoints');
   container.replaceChildren();
   for (const [path, item] of Object.entries(openApi.paths)) {
+    if (path.startsWith('/admin/')) continue;  // gox-host's own operations have controls of their own
     for (const [method, operation] of Object.entries(item)) {
       const summary = element('summary', {}, element('span', { class: 'method', text: method.toUpperCase() }),
                               element('code', { text: path }), ` ${operation.operationId}`);
