@@ -30,7 +30,7 @@ constexpr const char* kServicesReady = "gox-services listening on http://127.0.0
 constexpr const char* kHostReady = "gox-host listening on http://127.0.0.1:";
 constexpr const char* kJson = "application/json";
 // gox-host gives up on an outside request after this long; the slow fault waits longer.
-constexpr int kHostRequestTimeoutMs = 1500;
+constexpr int kHostRequestTimeoutMs = 3000;
 
 std::string HostFailure(int status, const std::string& message) {
   GoxHost::JsonValue failure = GoxHost::JsonValue::Parse(R"({"httpStatus":0,"message":""})").value();
