@@ -1,11 +1,10 @@
 #include "tools/gox_host/admin_api.h"
 
 #include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <memory>
 
 #include "tools/common/listen_address.h"
+#include "tools/gox_host/host_log.h"
 
 namespace GoxHostApp {
 namespace {
@@ -56,20 +55,6 @@ Outcome OutcomeOf(GoxHost::ReloadStatus status) {
       break;
   }
   return {"left-out", 500};
-}
-
-// UTC, to the millisecond: 2026-05-01T12:00:00.123Z.
-std::string IsoTime(std::chrono::system_clock::time_point time) {
-  const auto milliseconds =
-      std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
-  std::tm parts{};
-  gmtime_r(&seconds, &parts);
-  char text[128];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
-                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
-                static_cast<int>(milliseconds % 1000));
-  return text;
 }
 
 rapidjson::Value Text(const std::string& text, rapidjson::MemoryPoolAllocator<>& allocator) {
@@ -144,7 +129,12 @@ HttpAnswer AdminApi::Modules() {
     module.AddMember("serving", loaded.started, allocator);
     module.AddMember("file", Text(ValidUtf8(loaded.libraryPath), allocator), allocator);
     module.AddMember("loads", loaded.loads, allocator);
-    module.AddMember("loadedAt", Text(IsoTime(loaded.loadedAt), allocator), allocator);
+    module.AddMember("loadedAt",
+                     Text(FormatTimestamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              loaded.loadedAt.time_since_epoch())
+                                              .count()),
+                          allocator),
+                     allocator);
     document.PushBack(module, allocator);
   }
   return JsonAnswer(modules.Text());

@@ -11,8 +11,7 @@ constexpr std::string_view kLevelNames[] = {"OKAY", "WARN", "ERROR", "ALWAYS"};
 
 }  // namespace
 
-std::string FormatLogLine(std::int64_t epochMilliseconds, std::string_view level, std::string_view source,
-                          std::string_view message) {
+std::string FormatTimestamp(std::int64_t epochMilliseconds) {
   const std::time_t seconds = static_cast<std::time_t>(epochMilliseconds / 1000);
   std::tm parts{};
   gmtime_r(&seconds, &parts);
@@ -20,7 +19,12 @@ std::string FormatLogLine(std::int64_t epochMilliseconds, std::string_view level
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
                 parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
                 static_cast<int>(epochMilliseconds % 1000));
-  std::string line = stamp;
+  return stamp;
+}
+
+std::string FormatLogLine(std::int64_t epochMilliseconds, std::string_view level, std::string_view source,
+                          std::string_view message) {
+  std::string line = FormatTimestamp(epochMilliseconds);
   line += ' ';
   line.append(6 - std::min<std::size_t>(6, level.size()), ' ');
   line += level;

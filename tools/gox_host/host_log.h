@@ -47,6 +47,9 @@ class HostLog {
   std::deque<std::string> kept_;
 };
 
+// The time given in milliseconds since the epoch, in UTC to the millisecond: 2026-05-01T12:00:00.123Z.
+[[nodiscard]] std::string FormatTimestamp(std::int64_t epochMilliseconds);
+
 // One log line without its end of line, for a time given in milliseconds since the epoch. Control
 // characters in the message (a line feed from the module included) are written as \xNN so that every
 // entry stays on one line.
