@@ -78,8 +78,9 @@ MaybeType<RoutePattern> CompileTemplate(std::string_view pathTemplate) {
   return pattern;
 }
 
-bool RoutePattern::MatchBySegments(std::string_view path, std::vector<std::string_view>& captures) const {
+bool RoutePattern::MatchBySegments(std::string_view path, std::span<std::string_view> captures) const {
   std::size_t position = 0;
+  std::size_t captured = 0;
   for (const RoutePiece& piece : pieces) {
     if (piece.kind == RoutePiece::Kind::Literal) {
       if (path.compare(position, piece.text.size(), piece.text) != 0) return false;
@@ -88,16 +89,21 @@ bool RoutePattern::MatchBySegments(std::string_view path, std::vector<std::strin
     }
     const std::size_t slash = path.find('/', position);
     const std::size_t end = slash == std::string_view::npos ? path.size() : slash;
-    captures.push_back(path.substr(position, end - position));
+    captures[captured++] = path.substr(position, end - position);
     position = end;
   }
   return position == path.size();
 }
 
 bool RoutePattern::Match(std::string_view path, std::vector<std::string_view>& captures) const {
-  captures.clear();
+  captures.resize(parameters.size());
+  const bool matched = Match(path, std::span<std::string_view>(captures));
+  if (!matched) captures.clear();
+  return matched;
+}
+
+bool RoutePattern::Match(std::string_view path, std::span<std::string_view> captures) const {
   if (literal) return path == text;
-  captures.reserve(parameters.size());
   if (bySegments) return MatchBySegments(path, captures);
 
   // feasible[i * width + p]: pieces i.. can match path[p..] to its end. Filled from the last piece back,
@@ -146,6 +152,7 @@ bool RoutePattern::Match(std::string_view path, std::vector<std::string_view>& c
 
   // Walk forward: each capture takes the longest run after which the remaining pieces still match.
   std::size_t position = 0;
+  std::size_t captured = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const RoutePiece& piece = pieces[i];
     if (piece.kind == RoutePiece::Kind::Literal) {
@@ -159,7 +166,7 @@ bool RoutePattern::Match(std::string_view path, std::vector<std::string_view>& c
     std::size_t end = limit;
     while (next[end] == 0)
       --end;  // feasible[i][position] guarantees a stop at or after position
-    captures.push_back(path.substr(position, end - position));
+    captures[captured++] = path.substr(position, end - position);
     position = end;
   }
   return true;
@@ -196,17 +203,54 @@ std::string_view PathWithoutQuery(std::string_view path) {
   return path.substr(0, path.find('?'));
 }
 
+void CallParameters::Set(std::string_view name, std::string text) {
+  CallParameter* first = count_ > kInline ? spilled_.data() : inline_.data();
+  CallParameter* const last = first + count_;
+  CallParameter* place = std::lower_bound(
+      first, last, name, [](const CallParameter& held, std::string_view key) { return held.name < key; });
+  if (place != last && place->name == name) {
+    place->text = std::move(text);
+    return;
+  }
+  if (count_ < kInline) {
+    std::move_backward(place, last, last + 1);
+    *place = CallParameter{name, std::move(text)};
+  } else {
+    if (count_ == kInline) spilled_.assign(std::make_move_iterator(first), std::make_move_iterator(last));
+    spilled_.insert(spilled_.begin() + (place - first), CallParameter{name, std::move(text)});
+  }
+  ++count_;
+}
+
+void CallParameters::Clear() noexcept {
+  count_ = 0;
+  spilled_.clear();
+}
+
 bool MatchCall(CallRecord& call, std::span<const Route> routes) {
   const std::string_view path = PathWithoutQuery(call.path);
   const Route* best = nullptr;
   std::size_t bestTotal = std::numeric_limits<std::size_t>::max();
-  std::vector<std::string_view> captures;
-  std::vector<std::string_view> bestCaptures;
+  // Two buffers, the captures of the route being tried and of the best so far, swapped on a better
+  // match; inline for routes of a few parameters.
+  constexpr std::size_t kInlineCaptures = 8;
+  std::string_view inlineCaptures[2][kInlineCaptures];
+  std::vector<std::string_view> heapCaptures[2];
+  std::span<std::string_view> captures;
+  std::span<std::string_view> bestCaptures;
+  std::size_t trying = 0;
   for (const Route& route : routes) {
     const FunctionInfo& function = *route.function;
     if (function.method != 0 &&
         (function.method != call.method || function.customMethod != call.customMethod))
       continue;
+    const std::size_t wanted = route.pattern.parameters.size();
+    if (wanted <= kInlineCaptures) {
+      captures = std::span<std::string_view>(inlineCaptures[trying], wanted);
+    } else {
+      heapCaptures[trying].resize(wanted);
+      captures = std::span<std::string_view>(heapCaptures[trying]);
+    }
     if (!route.pattern.Match(path, captures)) continue;
     std::size_t total = 0;
     for (const std::string_view capture : captures)
@@ -214,15 +258,17 @@ bool MatchCall(CallRecord& call, std::span<const Route> routes) {
     if (best == nullptr || total < bestTotal) {
       best = &route;
       bestTotal = total;
-      bestCaptures.swap(captures);
+      bestCaptures = captures;
+      trying = 1 - trying;
     }
     if (route.pattern.literal) break;
   }
   if (best == nullptr) return false;
   call.function = best->function;
-  call.parameters.clear();
+  call.parameters.Clear();
+  // A name that occurs twice keeps the later capture.
   for (std::size_t i = 0; i < bestCaptures.size(); ++i)
-    call.parameters[best->pattern.parameters[i].name] = PercentDecode(bestCaptures[i]);
+    call.parameters.Set(best->pattern.parameters[i].name, PercentDecode(bestCaptures[i]));
   return true;
 }
 

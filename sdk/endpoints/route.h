@@ -15,8 +15,9 @@
 
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -58,13 +59,16 @@ struct RoutePattern {
 
   // Matches the whole of path. On success captures holds one view into path per parameter.
   [[nodiscard]] bool Match(std::string_view path, std::vector<std::string_view>& captures) const;
+  // The same into a buffer of at least parameters.size() views, of which the first parameters.size()
+  // are written on success.
+  [[nodiscard]] bool Match(std::string_view path, std::span<std::string_view> captures) const;
 
   // The ECMAScript regular expression the pattern is equivalent to ("" for a literal route): outside
   // braces "^$.*+?()[]|\" are escaped; a segment is "([^/]*)", a rest "(.*)", a fragment "#(.*)".
   [[nodiscard]] std::string PatternText() const;
 
  private:
-  [[nodiscard]] bool MatchBySegments(std::string_view path, std::vector<std::string_view>& captures) const;
+  [[nodiscard]] bool MatchBySegments(std::string_view path, std::span<std::string_view> captures) const;
 };
 
 // Compiles a template. A "}" that closes no "{", or a "{" never closed, is refused. Inside braces a
@@ -80,6 +84,35 @@ struct Route {
 // Compiles the route of function. REQUIRES: function is not null.
 [[nodiscard]] MaybeType<Route> CompileRoute(std::shared_ptr<const FunctionInfo> function);
 
+// One path parameter of a matched call.
+struct CallParameter {
+  std::string_view name;  // the matched route's parameter name: valid while that route lives
+  std::string text;       // the capture, percent-decoded
+};
+
+// A matched call's path parameters in name order, one per name. The first few are held inline, so
+// that matching a call allocates nothing for them.
+class CallParameters {
+ public:
+  static constexpr std::size_t kInline = 4;
+
+  // Gives name the text: replaces the text of a name held already, else inserts it in name order.
+  void Set(std::string_view name, std::string text);
+  void Clear() noexcept;
+
+  [[nodiscard]] std::size_t size() const noexcept { return count_; }
+  [[nodiscard]] bool empty() const noexcept { return count_ == 0; }
+  [[nodiscard]] const CallParameter* begin() const noexcept {
+    return count_ > kInline ? spilled_.data() : inline_.data();
+  }
+  [[nodiscard]] const CallParameter* end() const noexcept { return begin() + count_; }
+
+ private:
+  std::array<CallParameter, kInline> inline_;
+  std::vector<CallParameter> spilled_;  // all of them, once there are more than kInline
+  std::size_t count_ = 0;
+};
+
 // One incoming call, as matched against routes.
 struct CallRecord {
   std::uint32_t method = 0;  // 0 to 8; codes outside 1 to 8 count as 0
@@ -87,7 +120,7 @@ struct CallRecord {
   std::string_view path;     // as the host gave it, query included
   // Filled by a match:
   std::shared_ptr<const FunctionInfo> function;
-  std::map<std::string, std::string> parameters;  // parameter name to percent-decoded text
+  CallParameters parameters;
 };
 
 // The method code of a request: 1 to 8 as they are, any other code 0.

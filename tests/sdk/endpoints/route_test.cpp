@@ -158,7 +158,7 @@ TEST(RouteTest, CallsPickTheShortestCaptureAndObeyMethods) {
     if (!matched) continue;
     std::string parameters;
     for (const auto& [name, value] : call.parameters)
-      parameters += name + "=" + value + ";";
+      parameters += std::string(name) + "=" + value + ";";
     EXPECT_EQ(call.function->name, c.function) << c.path;
     EXPECT_EQ(parameters, c.parameters) << c.path;
   }
@@ -172,6 +172,37 @@ TEST(RouteTest, CallsPickTheShortestCaptureAndObeyMethods) {
     call.customMethod = text;
     call.path = "/custom/1";
     EXPECT_EQ(MatchCall(call, custom), matches) << text;
+  }
+}
+
+// A call's parameters come out in name order, one per name with its later capture, whether there are
+// few enough to be held inline or more; matching again starts from none.
+TEST(RouteTest, CallParametersAreInNameOrderWithTheLaterCapture) {
+  struct Case {
+    const char* pathTemplate;
+    const char* path;
+    const char* parameters;
+  };
+  const Case cases[] = {
+      {"/{b}/{a}", "/1/2", "a=2;b=1;"},
+      {"/{a}/{a}/{a}", "/1/2/3", "a=3;"},
+      {"/{d}/{c}/{b}/{a}", "/1/2/3/4", "a=4;b=3;c=2;d=1;"},
+      {"/{f}/{e}/{d}/{c}/{b}/{a}/{c}", "/1/2/3/4/5/6/7", "a=6;b=5;c=7;d=3;e=2;f=1;"},
+      {"/{i}/{h}/{g}/{f}/{e}/{d}/{c}/{b}/{a}/{j}", "/1/2/3/4/5/6/7/8/9/%2F",
+       "a=9;b=8;c=7;d=6;e=5;f=4;g=3;h=2;i=1;j=/;"},
+      {"/{x}-{y}/{+z}", "/p-q-r/s/t", "x=p-q;y=r;z=s/t;"},
+  };
+  for (const Case& c : cases) {
+    const std::vector<Route> routes = {CompileRoute(Function("f", c.pathTemplate, 0)).TakeValue()};
+    CallRecord call;
+    call.path = c.path;
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_TRUE(MatchCall(call, routes)) << c.path;
+      std::string parameters;
+      for (const auto& [name, value] : call.parameters)
+        parameters += std::string(name) + "=" + value + ";";
+      EXPECT_EQ(parameters, c.parameters) << c.pathTemplate << " round " << round;
+    }
   }
 }
 
