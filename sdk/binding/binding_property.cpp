@@ -516,6 +516,12 @@ void BindingProperty::ShareStorage(BindingProperty& storage) noexcept {
   ownsContext_ = 0;
 }
 
+void BindingProperty::ShareStorage(PropertyContext& context) noexcept {
+  if (ownsContext_ == 0 || context_ != nullptr) return;
+  context_ = &context;
+  ownsContext_ = 0;
+}
+
 PropertyContext* BindingProperty::EnsureContext() noexcept {
   if (context_ == nullptr) context_ = PropertyContext::Create();
   return context_;

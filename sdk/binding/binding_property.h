@@ -153,6 +153,8 @@ class BindingProperty {
   // moving out of it copies. Nothing when this value is no root or already has a context, or when
   // storage is no root. REQUIRES: storage outlives this value and is not inside it.
   void ShareStorage(BindingProperty& storage) noexcept;
+  // The same with a context its holder keeps (see PropertyContext), which outlives this value.
+  void ShareStorage(PropertyContext& context) noexcept;
 
   // Setters: each first resets the value.
   void SetBool(bool value) noexcept;

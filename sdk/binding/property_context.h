@@ -16,6 +16,10 @@ class PropertyContext {
   // A new context on the module heap. When that allocation fails, the answer is Refusing(), never null.
   [[nodiscard]] static PropertyContext* Create() noexcept;
 
+  // A context that lives wherever its holder puts it (a call's frame, for one), for values that share
+  // it (BindingProperty::ShareStorage) and are gone before it. Never passed to Destroy.
+  PropertyContext() noexcept : PropertyContext(false) {}
+
   // Frees a context from Create. Nothing for Refusing().
   static void Destroy(PropertyContext* context) noexcept;
 

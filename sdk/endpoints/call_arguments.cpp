@@ -72,7 +72,10 @@ class ArgumentBinder {
     BindingProperty& value = values_[index];
     if (dot == std::string_view::npos) {
       const bool structured = IsStructured(parameter->type.kind);
-      if (!structured) value.ShareStorage(storage_);
+      if (!structured) {
+        if (!storage_.has_value()) storage_.emplace();
+        value.ShareStorage(*storage_);
+      }
       if (!text.empty()) return ParseArgumentText(value, *parameter, function_, text, {}, structured);
       switch (parameter->type.kind) {
         case NativeKind::Bool:
@@ -136,7 +139,7 @@ class ArgumentBinder {
   }
 
   std::vector<BindingProperty>& values_;
-  BindingProperty& storage_;
+  std::optional<PropertyContext>& storage_;
   const FunctionInfo& function_;
   std::size_t elementsAdded_ = 0;
 };

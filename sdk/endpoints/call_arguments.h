@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@
 #include "plugin/plugin_abi.h"
 #include "sdk/binding/binding_property.h"
 #include "sdk/binding/maybe_type.h"
+#include "sdk/binding/property_context.h"
 #include "sdk/binding/type_registry.h"
 #include "sdk/endpoints/endpoint_handler.h"
 #include "sdk/endpoints/route.h"
@@ -93,10 +95,11 @@ inline constexpr std::string_view kOctetStreamContentType = "application/octet-s
                                             std::string_view contentType, bool structured);
 
 // The values bound for one call, one per parameter. Texts bound to parameters that are not structured
-// keep their storage in one context for the whole call; structured values and the body are roots of
-// their own, so that handing them to the handler moves them instead of copying.
+// keep their storage in one context for the whole call, held here rather than on the heap; structured
+// values and the body are roots of their own, so that handing them to the handler moves them instead
+// of copying.
 struct CallArguments {
-  BindingProperty storage;  // declared first: outlives the values that share it
+  std::optional<PropertyContext> storage;  // from the first such text on; declared first: outlives values
   std::vector<BindingProperty> values;
 };
 

@@ -480,6 +480,43 @@ TEST(BindingPropertyTest, ValuesSharingStorageUseOneContext) {
   EXPECT_EQ(HeapBytesInUse(), inUse);
 }
 
+// A context its holder keeps, as a call keeps its arguments' on its frame: the sharers' texts and
+// containers live in it, what is moved or copied out of them survives it, and the module heap gets back
+// all it gave for them.
+TEST(BindingPropertyTest, ValuesSharingAHeldContextLeaveCopiesThatOutliveIt) {
+  const std::uint64_t inUse = HeapBytesInUse();
+  {
+    BindingProperty kept;
+    BindingProperty copied;
+    {
+      PropertyContext context;
+      std::vector<BindingProperty> values(3);
+      for (BindingProperty& value : values)
+        value.ShareStorage(context);
+      values[0].SetString("a text longer than the inline capacity of a string");
+      values[1].SetString("a text longer than the inline capacity of a string");
+      values[2].Field("list").Append().SetString("short");
+      for (const BindingProperty& value : values) {
+        EXPECT_EQ(value.Context(), &context);
+        EXPECT_FALSE(value.OwnsContext());
+      }
+      EXPECT_EQ(context.Strings().Size(), 3u);
+      kept = std::move(values[2]);
+      copied = values[0];
+      EXPECT_NE(kept.Context(), &context);
+      EXPECT_NE(copied.Context(), &context);
+      // A value that already holds storage keeps it.
+      values[1].ShareStorage(*PropertyContext::Refusing());
+      EXPECT_EQ(values[1].Context(), &context);
+      values.clear();
+      EXPECT_EQ(context.Strings().Size(), 0u);
+    }
+    EXPECT_EQ(Walk(kept), "{list:[\"short\"];}");
+    EXPECT_EQ(copied.GetString(""), "a text longer than the inline capacity of a string");
+  }
+  EXPECT_EQ(HeapBytesInUse(), inUse);
+}
+
 TEST(BindingPropertyTest, EqualStringsShareOneRecord) {
   BindingProperty list;
   for (int i = 0; i < 200; ++i)
