@@ -1,6 +1,7 @@
 #include "sdk/binding/tree_assembler.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -18,12 +19,33 @@ struct SortKey {
   std::uint32_t index;
 };
 
-std::uint64_t Prefix(std::string_view name) noexcept {
+// The first eight bytes of a record's text, the first the most significant, zero-padded. A text whose
+// buffer holds eight bytes or more, as every string's inline buffer does, is read with one load and
+// the bytes past its end masked off.
+std::uint64_t Prefix(const StringRecord& record) noexcept {
+  const std::size_t length = record.text.size();
+  const char* const text = record.text.data();
   std::uint64_t prefix = 0;
-  const std::size_t length = name.size() < 8 ? name.size() : 8;
+  if (record.text.capacity() >= sizeof prefix) {
+    if (length == 0) return 0;
+    std::memcpy(&prefix, text, sizeof prefix);
+    if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
+    return length >= 8 ? prefix : prefix & (~std::uint64_t{0} << (64 - 8 * length));
+  }
   for (std::size_t i = 0; i < length; ++i)
-    prefix |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
+    prefix |= std::uint64_t{static_cast<unsigned char>(text[i])} << (56 - 8 * i);
   return prefix;
+}
+
+// Whether the keys, made in field order, are in ascending name order.
+bool Ascending(const SortKey* keys, const FieldEntry* fields, std::size_t count) noexcept {
+  for (std::size_t i = 1; i < count; ++i) {
+    if (keys[i - 1].prefix < keys[i].prefix) continue;
+    if (keys[i - 1].prefix > keys[i].prefix ||
+        CompareNames(fields[i - 1].name->View(), fields[i].name->View()) >= 0)
+      return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -110,19 +132,25 @@ bool TreeAssembler::Close() noexcept {
 bool TreeAssembler::CloseStructure(const Frame& frame) noexcept {
   FieldEntry* fields = fields_ + frame.start;
   const std::size_t count = count_ - frame.start;
-  // Names that arrive in ascending order need no sort.
-  bool sorted = true;
-  for (std::size_t i = 1; i < count && sorted; ++i)
-    sorted = CompareNames(fields[i - 1].name->View(), fields[i].name->View()) < 0;
-
   SortKey inlineKeys[kInlineOrder];
   std::uint32_t inlineOrder[kInlineOrder];
+  const bool small = count <= kInlineOrder;
   SortKey* keys = inlineKeys;
   std::uint32_t* order = nullptr;
+  // Names that arrive in ascending order need no sort. A small structure's keys tell; a large one is
+  // checked by its names first, so that one in order needs no keys at all.
+  bool sorted = true;
+  if (small) {
+    for (std::size_t i = 0; i < count; ++i)
+      keys[i] = SortKey{Prefix(*fields[i].name), static_cast<std::uint32_t>(i)};
+    sorted = Ascending(keys, fields, count);
+  } else {
+    for (std::size_t i = 1; i < count && sorted; ++i)
+      sorted = CompareNames(fields[i - 1].name->View(), fields[i].name->View()) < 0;
+  }
   if (!sorted) {
-    const bool small = count <= kInlineOrder;
     order = small ? inlineOrder : static_cast<std::uint32_t*>(HeapAllocate(count * sizeof(std::uint32_t)));
-    keys = small ? inlineKeys : static_cast<SortKey*>(HeapAllocate(count * sizeof(SortKey)));
+    if (!small) keys = static_cast<SortKey*>(HeapAllocate(count * sizeof(SortKey)));
     if (order == nullptr || keys == nullptr) {
       if (!small) {
         HeapFree(order);
@@ -131,8 +159,9 @@ bool TreeAssembler::CloseStructure(const Frame& frame) noexcept {
       context_->MarkFailed();
       return false;
     }
-    for (std::size_t i = 0; i < count; ++i)
-      keys[i] = SortKey{Prefix(fields[i].name->View()), static_cast<std::uint32_t>(i)};
+    if (!small)
+      for (std::size_t i = 0; i < count; ++i)
+        keys[i] = SortKey{Prefix(*fields[i].name), static_cast<std::uint32_t>(i)};
     // Most names differ in their first eight bytes, which the keys hold in order: the records are read
     // only for names that share them.
     std::sort(keys, keys + count, [fields](const SortKey& a, const SortKey& b) {
