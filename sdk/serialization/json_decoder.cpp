@@ -145,6 +145,20 @@ std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
   return {text, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length};
 }
 
+// Whether a document may decode to a text holding a NUL character. Raw control characters are refused
+// inside strings, so only the escape "\u0000" makes one; a document without it needs no search of its
+// texts for a NUL.
+bool MayHoldNul(std::string_view document) {
+  for (std::size_t at = document.find('\\'); at != std::string_view::npos; at = document.find('\\', at + 1))
+    if (document.compare(at + 1, 5, "u0000") == 0) return true;
+  return false;
+}
+
+// A text as the reader reports it, ended before a NUL when the document may hold one.
+std::string_view TextOf(const char* text, rapidjson::SizeType length, bool mayHoldNul) {
+  return mayHoldNul ? UpToNul(text, length) : std::string_view(text, length);
+}
+
 // Why a builder stopped the reader, if it did.
 enum class Stop { None, TooDeep, NumberTooBig, Repeated };
 
@@ -153,7 +167,7 @@ enum class Stop { None, TooDeep, NumberTooBig, Repeated };
 // and the document is built again by TreeBuilder, whose slots carry the rules for repeated names.
 class AssemblingBuilder {
  public:
-  explicit AssemblingBuilder(BindingProperty& root) : assembler_(root) {}
+  AssemblingBuilder(BindingProperty& root, bool mayHoldNul) : assembler_(root), mayHoldNul_(mayHoldNul) {}
 
   bool Null() {
     (void)assembler_.Slot();
@@ -189,12 +203,12 @@ class AssemblingBuilder {
   }
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    assembler_.Slot().SetString(UpToNul(text, length));
+    assembler_.Slot().SetString(TextOf(text, length, mayHoldNul_));
     return true;
   }
   bool StartObject() { return Open(BindingKind::Structure); }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    assembler_.Key(UpToNul(text, length));
+    assembler_.Key(TextOf(text, length, mayHoldNul_));
     return true;
   }
   bool EndObject(rapidjson::SizeType) { return Close(); }
@@ -216,6 +230,7 @@ class AssemblingBuilder {
   }
 
   TreeAssembler assembler_;
+  bool mayHoldNul_;
   Stop stop_ = Stop::None;
 };
 
@@ -225,7 +240,7 @@ class AssemblingBuilder {
 // repeated member name) keep its content and add to it. Returning false stops the reader at once.
 class TreeBuilder {
  public:
-  explicit TreeBuilder(BindingProperty& root) : current_(&root) {}
+  TreeBuilder(BindingProperty& root, bool mayHoldNul) : current_(&root), mayHoldNul_(mayHoldNul) {}
 
   bool Null() {
     (void)Slot();
@@ -264,12 +279,12 @@ class TreeBuilder {
   // Numbers as text are asked for only by a flag the decoder does not set.
   bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    Slot().SetString(UpToNul(text, length));
+    Slot().SetString(TextOf(text, length, mayHoldNul_));
     return true;
   }
   bool StartObject() { return Open(BindingKind::Structure); }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    current_ = &open_[depth_ - 1]->Field(UpToNul(text, length));
+    current_ = &open_[depth_ - 1]->Field(TextOf(text, length, mayHoldNul_));
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
@@ -311,13 +326,14 @@ class TreeBuilder {
   // its parent gains nothing until it is closed.
   BindingProperty* open_[kMaxNestingDepth];
   std::size_t depth_ = 0;
+  bool mayHoldNul_;
   Stop stop_ = Stop::None;
 };
 
 // Reads the document into root with the builder; the reader's outcome and why the builder stopped it.
 template <class Builder, class Source>
-rapidjson::ParseResult Read(Source source, BindingProperty& root, Stop& stop) {
-  Builder builder(root);
+rapidjson::ParseResult Read(Source source, bool mayHoldNul, BindingProperty& root, Stop& stop) {
+  Builder builder(root, mayHoldNul);
   JsonStackAllocator allocator;
   JsonReader reader(&allocator);
   const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseDefaultFlags>(source, builder);
@@ -326,14 +342,14 @@ rapidjson::ParseResult Read(Source source, BindingProperty& root, Stop& stop) {
 }
 
 template <class Source>
-ConversionResult Decode(Source source) {
+ConversionResult Decode(Source source, bool mayHoldNul) {
   ConversionResult result;
   BindingProperty root;
   Stop stop = Stop::None;
-  rapidjson::ParseResult parsed = Read<AssemblingBuilder>(source, root, stop);
+  rapidjson::ParseResult parsed = Read<AssemblingBuilder>(source, mayHoldNul, root, stop);
   if (stop == Stop::Repeated) {
     root = BindingProperty();
-    parsed = Read<TreeBuilder>(source, root, stop);
+    parsed = Read<TreeBuilder>(source, mayHoldNul, root, stop);
   }
   if (stop == Stop::TooDeep) {
     // The reader reports the offset just past the bracket that opened one level too many.
@@ -355,7 +371,8 @@ ConversionResult Decode(Source source) {
 }  // namespace
 
 ConversionResult DecodeJson(const char* text) {
-  return Decode(TerminatedSource(text != nullptr ? text : ""));
+  if (text == nullptr) text = "";
+  return Decode(TerminatedSource(text), MayHoldNul(text));
 }
 
 ConversionResult DecodeJson(const std::string& text) {
@@ -364,7 +381,7 @@ ConversionResult DecodeJson(const std::string& text) {
 
 ConversionResult DecodeJson(const char* text, std::size_t length) {
   if (text == nullptr) length = 0;
-  return Decode(BoundedSource(text, length));
+  return Decode(BoundedSource(text, length), MayHoldNul(std::string_view(text, length)));
 }
 
 }  // namespace Quarn
