@@ -12,7 +12,7 @@
 namespace Quarn {
 namespace {
 
-// A random JSON value: objects with names in any order (some sharing their first eight bytes), arrays
+// A random JSON value: objects with names in any order (some sharing their first bytes), arrays
 // of objects inside objects, so that gathered fields move while arrays below them are still open.
 void AppendValue(std::string& out, std::mt19937& random, int depth) {
   const unsigned choice = depth > 3 ? random() % 3 : random() % 5;
@@ -42,9 +42,11 @@ void AppendValue(std::string& out, std::mt19937& random, int depth) {
       const unsigned base = random() % 1000;
       for (unsigned i = 0; i < count; ++i) {
         if (i != 0) out += ',';
-        // Distinct names, in no order; the common prefix makes some differ only past eight bytes.
-        out += "\"" + std::string(random() % 2 != 0 ? "sharedprefix_" : "") +
-               std::to_string((base + i * 7919u) % 100003u) + "\":";
+        // Distinct names, in no order; the common prefixes make some differ only in bytes 8 to 11, or
+        // only past twelve bytes.
+        static const char* const kPrefixes[] = {"", "eightchr", "sharedprefix_"};
+        out += "\"" + std::string(kPrefixes[random() % 3]) + std::to_string((base + i * 7919u) % 100003u) +
+               "\":";
         AppendValue(out, random, depth + 1);
       }
       out += '}';
