@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace Quarn {
 namespace {
@@ -106,6 +107,36 @@ void* HeapAllocate(std::size_t size) noexcept {
   if (block == nullptr) return Refused();
   CountAllocation(malloc_usable_size(block));
   return block;
+}
+
+namespace {
+
+// The block HeapFreeKept kept on this thread, freed when the thread ends.
+struct KeptBlock {
+  void* block = nullptr;
+  std::size_t size = 0;
+  ~KeptBlock() { std::free(block); }
+};
+thread_local KeptBlock tKept;
+
+}  // namespace
+
+void* HeapAllocateKept(std::size_t size) noexcept {
+  KeptBlock& kept = tKept;
+  if (kept.block == nullptr || kept.size != size) return HeapAllocate(size);
+  if (InjectedFailure()) return nullptr;
+  void* block = std::exchange(kept.block, nullptr);
+  CountAllocation(malloc_usable_size(block));
+  return block;
+}
+
+void HeapFreeKept(void* pointer, std::size_t size) noexcept {
+  KeptBlock& kept = tKept;
+  if (pointer == nullptr) return;
+  if (kept.block != nullptr) return HeapFree(pointer);
+  CountRelease(malloc_usable_size(pointer));
+  kept.block = pointer;
+  kept.size = size;
 }
 
 void* HeapReallocate(void* pointer, std::size_t size) noexcept {

@@ -7,7 +7,7 @@
 namespace Quarn {
 
 PropertyContext* PropertyContext::Create() noexcept {
-  void* memory = HeapAllocate(sizeof(PropertyContext));
+  void* memory = HeapAllocateKept(sizeof(PropertyContext));
   if (memory == nullptr) return Refusing();
   return ::new (memory) PropertyContext(false);
 }
@@ -15,7 +15,7 @@ PropertyContext* PropertyContext::Create() noexcept {
 void PropertyContext::Destroy(PropertyContext* context) noexcept {
   if (context == nullptr || context->refusing_) return;
   context->~PropertyContext();
-  HeapFree(context);
+  HeapFreeKept(context, sizeof(PropertyContext));
 }
 
 PropertyContext* PropertyContext::Refusing() noexcept {
