@@ -1,6 +1,8 @@
 #include "sdk/binding/module_heap.h"
 
 #include <malloc.h>
+#include <pthread.h>
+#include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 
 #include <atomic>
@@ -101,42 +103,163 @@ void RestartMemoryPeak() noexcept {
   gAllocationsAtPeak.store(Remaining(gAllocationCount.load(), frees));
 }
 
+namespace {
+
+// What the hooks keep on each thread: small freed blocks by size class, waiting for the next
+// allocation of their class, and the one block HeapFreeKept keeps. A tree built and dropped again and
+// again (a call's arguments, a decoded document) then meets the system allocator only the first time.
+// A block is counted released when it is kept and allocated when it is handed out again, so the
+// counters read as if every block had met the system allocator.
+//
+// The classes are malloc's own: usable sizes in 16-byte steps, 24 bytes up to kLargestCachedUsable.
+// A block joins the class of the largest requests its usable size serves, and a request is served by
+// the class of the smallest usable size that holds it, so a block handed out always holds what was
+// asked, whatever sizes the system allocator reports.
+//
+// Zero-initialised and without a destructor, so that reaching it costs no guard; CloseThreadHeap
+// gives its blocks back when the thread ends.
+constexpr std::size_t kClassStep = 16;
+constexpr std::size_t kLargestCachedUsable = 1024 - 8;
+constexpr std::size_t kCacheClasses = (kLargestCachedUsable + 8) / kClassStep + 1;
+constexpr std::size_t kFirstCacheClass = 2;  // 24 usable bytes: room for the link
+// What one thread may hold in small blocks at most, and in one class.
+constexpr std::size_t kCachedBytesPerThread = 128 * 1024;
+constexpr std::uint16_t kCachedPerClass = 256;
+
+struct ThreadHeap {
+  void* heads[kCacheClasses];  // each block's first bytes hold the next one of its class
+  std::uint16_t counts[kCacheClasses];
+  std::size_t cachedBytes;
+  void* kept;  // HeapFreeKept's block
+  std::size_t keptSize;
+  bool registered;  // the thread key is set to close it
+  bool closed;      // it has run: blocks go straight back to the system allocator
+};
+thread_local constinit ThreadHeap tHeap{};
+
+// A kept block is poisoned for the address sanitizer, which then reports a use after free of it as
+// it would for a block given back to the system allocator.
+void Unpoison(void* block, std::size_t size) noexcept {
+  ASAN_UNPOISON_MEMORY_REGION(block, size);
+}
+void Poison(void* block, std::size_t size) noexcept {
+  ASAN_POISON_MEMORY_REGION(block, size);
+}
+
+// Gives a thread's blocks back to the system allocator and lets it keep no more.
+void CloseThreadHeap(void*) noexcept {
+  ThreadHeap& heap = tHeap;
+  heap.closed = true;
+  for (std::size_t c = kFirstCacheClass; c < kCacheClasses; ++c) {
+    while (void* block = heap.heads[c]) {
+      Unpoison(block, c * kClassStep - 8);
+      std::memcpy(&heap.heads[c], block, sizeof(void*));
+      std::free(block);
+    }
+    heap.counts[c] = 0;
+  }
+  heap.cachedBytes = 0;
+  std::free(std::exchange(heap.kept, nullptr));
+}
+
+// Set once the module's statics are torn down: no thread keeps a block after that.
+std::atomic<bool> gKeepingEnded{false};
+
+// Closes each thread's heap when the thread ends. A thread key, not a thread_local destructor: the C
+// runtime does not unload a module while a thread_local destructor of its code is pending, so that
+// would keep a closed module mapped for as long as any thread that freed a block lives. The key is
+// deleted when the module's statics are torn down (process exit, or the module unloaded), after which
+// threads that still end do not call into it; their kept blocks are then left to the system.
+struct ThreadHeapKey {
+  pthread_key_t key{};
+  bool made = pthread_key_create(&key, CloseThreadHeap) == 0;
+  ThreadHeapKey() noexcept = default;
+  ~ThreadHeapKey() {
+    gKeepingEnded.store(true, std::memory_order_relaxed);
+    if (made) pthread_key_delete(key);
+    CloseThreadHeap(nullptr);
+  }
+};
+
+// False when nothing may be kept on this thread: its heap is closed, or it cannot be closed when the
+// thread ends.
+bool MayKeep(ThreadHeap& heap) noexcept {
+  if (!heap.registered) {
+    heap.registered = true;
+    static ThreadHeapKey threadHeapKey;
+    heap.closed = !threadHeapKey.made || pthread_setspecific(threadHeapKey.key, &heap) != 0;
+  }
+  return !heap.closed && !gKeepingEnded.load(std::memory_order_relaxed);
+}
+
+// The class whose blocks serve a request of size bytes; 0 when such requests are not cached.
+std::size_t ServingClass(std::size_t size) noexcept {
+  if (size > kLargestCachedUsable) return 0;
+  const std::size_t c = (size + 8 + kClassStep - 1) / kClassStep;
+  return c < kFirstCacheClass ? kFirstCacheClass : c;
+}
+
+// The class a block of that usable size joins; 0 when it is not cached.
+std::size_t JoiningClass(std::size_t usable) noexcept {
+  const std::size_t c = (usable + 8) / kClassStep;
+  return c < kFirstCacheClass || c >= kCacheClasses ? 0 : c;
+}
+
+void* TakeCached(std::size_t size) noexcept {
+  const std::size_t c = ServingClass(size);
+  if (c == 0) return nullptr;
+  ThreadHeap& heap = tHeap;
+  void* block = heap.heads[c];
+  if (block == nullptr) return nullptr;
+  Unpoison(block, c * kClassStep - 8);
+  std::memcpy(&heap.heads[c], block, sizeof(void*));
+  --heap.counts[c];
+  heap.cachedBytes -= c * kClassStep;
+  return block;
+}
+
+// True when the block of that usable size is kept for a later allocation.
+bool PutCached(void* block, std::size_t usable) noexcept {
+  const std::size_t c = JoiningClass(usable);
+  if (c == 0) return false;
+  ThreadHeap& heap = tHeap;
+  if (heap.counts[c] == kCachedPerClass || heap.cachedBytes + c * kClassStep > kCachedBytesPerThread ||
+      !MayKeep(heap))
+    return false;
+  std::memcpy(block, &heap.heads[c], sizeof(void*));
+  Poison(block, c * kClassStep - 8);
+  heap.heads[c] = block;
+  ++heap.counts[c];
+  heap.cachedBytes += c * kClassStep;
+  return true;
+}
+
+}  // namespace
+
 void* HeapAllocate(std::size_t size) noexcept {
   if (InjectedFailure()) return nullptr;
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) return Refused();
+  void* block = TakeCached(size);
+  if (block == nullptr && (block = std::malloc(size == 0 ? 1 : size)) == nullptr) return Refused();
   CountAllocation(malloc_usable_size(block));
   return block;
 }
 
-namespace {
-
-// The block HeapFreeKept kept on this thread, freed when the thread ends.
-struct KeptBlock {
-  void* block = nullptr;
-  std::size_t size = 0;
-  ~KeptBlock() { std::free(block); }
-};
-thread_local KeptBlock tKept;
-
-}  // namespace
-
 void* HeapAllocateKept(std::size_t size) noexcept {
-  KeptBlock& kept = tKept;
-  if (kept.block == nullptr || kept.size != size) return HeapAllocate(size);
+  ThreadHeap& heap = tHeap;
+  if (heap.kept == nullptr || heap.keptSize != size) return HeapAllocate(size);
   if (InjectedFailure()) return nullptr;
-  void* block = std::exchange(kept.block, nullptr);
+  void* block = std::exchange(heap.kept, nullptr);
   CountAllocation(malloc_usable_size(block));
   return block;
 }
 
 void HeapFreeKept(void* pointer, std::size_t size) noexcept {
-  KeptBlock& kept = tKept;
+  ThreadHeap& heap = tHeap;
   if (pointer == nullptr) return;
-  if (kept.block != nullptr) return HeapFree(pointer);
+  if (heap.kept != nullptr || !MayKeep(heap)) return HeapFree(pointer);
   CountRelease(malloc_usable_size(pointer));
-  kept.block = pointer;
-  kept.size = size;
+  heap.kept = pointer;
+  heap.keptSize = size;
 }
 
 void* HeapReallocate(void* pointer, std::size_t size) noexcept {
@@ -152,8 +275,9 @@ void* HeapReallocate(void* pointer, std::size_t size) noexcept {
 
 void HeapFree(void* pointer) noexcept {
   if (pointer == nullptr) return;
-  CountRelease(malloc_usable_size(pointer));
-  std::free(pointer);
+  const std::size_t usable = malloc_usable_size(pointer);
+  CountRelease(usable);
+  if (!PutCached(pointer, usable)) std::free(pointer);
 }
 
 char* HeapDuplicateText(std::string_view text) noexcept {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -83,6 +84,48 @@ TEST(ModuleHeapTest, KeptBlocksCountAsEveryOtherBlock) {
     EXPECT_EQ(d.allocationCount, d.freeCount);
     EXPECT_EQ(d.allocationCount, 6u);
     EXPECT_GE(d.bytesAllocated, size);
+  }).join();
+}
+
+// Small blocks freed on a thread serve later allocations there. Whatever sizes come and go, a block
+// handed out holds what was asked, the counters read as if every block met the system allocator, and
+// the switch refuses a block the thread holds as it refuses any other. Run on a thread of its own,
+// whose blocks go with it (the sanitizer build's leak checker sees them otherwise).
+TEST(ModuleHeapTest, SmallBlocksComeBackWithTheirSizeAndCounts) {
+  std::thread([] {
+    const MemoryStats start = ReadMemoryStats();
+    const std::uint64_t inUse = HeapBytesInUse();
+    const std::size_t sizes[] = {0, 1, 8, 16, 24, 25, 40, 100, 255, 256, 500, 1000, 1016, 1017, 1024, 4000};
+    std::vector<void*> blocks;
+    for (int round = 0; round < 3; ++round) {
+      for (std::size_t size : sizes) {
+        for (std::size_t other : sizes) {
+          void* block = HeapAllocate(size);
+          ASSERT_NE(block, nullptr);
+          EXPECT_GE(malloc_usable_size(block), size) << size;
+          std::memset(block, 0x5a, size);
+          blocks.push_back(block);
+          if (other > size) continue;
+          HeapFree(blocks.back());  // freed at once: its class serves the next one
+          blocks.pop_back();
+        }
+      }
+      for (void* block : blocks)
+        HeapFree(block);
+      blocks.clear();
+      EXPECT_EQ(HeapBytesInUse(), inUse);
+    }
+
+    void* kept = HeapAllocate(100);
+    HeapFree(kept);
+    FailNthHeapAllocation(1);
+    EXPECT_EQ(HeapAllocate(100), nullptr);
+    EXPECT_EQ(FailNthHeapAllocation(0), 0u);  // fired
+
+    const MemoryStats d = Difference(ReadMemoryStats(), start);
+    EXPECT_EQ(d.bytesAllocated, d.bytesFreed);
+    EXPECT_EQ(d.allocationCount, d.freeCount);
+    EXPECT_EQ(d.allocationCount, 3 * 16 * 16 + 1u);
   }).join();
 }
 
