@@ -14,34 +14,53 @@ namespace {
 // Structures up to this many fields sort on the stack.
 constexpr std::size_t kInlineOrder = 64;
 
+// The first twelve bytes of a field's name, zero-padded, the first the most significant, and the
+// field's number: fields whose keys differ are in the order of their keys.
 struct SortKey {
-  std::uint64_t prefix;  // the name's first eight bytes, the first the most significant, zero-padded
+  std::uint64_t prefix;  // bytes 0 to 7
+  std::uint32_t next;    // bytes 8 to 11
   std::uint32_t index;
+
+  [[nodiscard]] bool SameText(const SortKey& other) const noexcept {
+    return prefix == other.prefix && next == other.next;
+  }
+  [[nodiscard]] bool Below(const SortKey& other) const noexcept {
+    return prefix != other.prefix ? prefix < other.prefix : next < other.next;
+  }
 };
 
-// The first eight bytes of a record's text, the first the most significant, zero-padded. A text whose
-// buffer holds eight bytes or more, as every string's inline buffer does, is read with one load and
-// the bytes past its end masked off.
-std::uint64_t Prefix(const StringRecord& record) noexcept {
+// The key of a record's text. A text whose buffer holds twelve bytes or more, as every string's inline
+// buffer does, is read with two loads and the bytes past its end masked off.
+SortKey KeyOf(const StringRecord& record, std::size_t index) noexcept {
   const std::size_t length = record.text.size();
   const char* const text = record.text.data();
-  std::uint64_t prefix = 0;
-  if (record.text.capacity() >= sizeof prefix) {
-    if (length == 0) return 0;
-    std::memcpy(&prefix, text, sizeof prefix);
-    if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
-    return length >= 8 ? prefix : prefix & (~std::uint64_t{0} << (64 - 8 * length));
+  SortKey key{0, 0, static_cast<std::uint32_t>(index)};
+  if (record.text.capacity() < 12) {
+    for (std::size_t i = 0; i < length && i < 8; ++i)
+      key.prefix |= std::uint64_t{static_cast<unsigned char>(text[i])} << (56 - 8 * i);
+    for (std::size_t i = 8; i < length && i < 12; ++i)
+      key.next |= std::uint32_t{static_cast<unsigned char>(text[i])} << (88 - 8 * i);
+    return key;
   }
-  for (std::size_t i = 0; i < length; ++i)
-    prefix |= std::uint64_t{static_cast<unsigned char>(text[i])} << (56 - 8 * i);
-  return prefix;
+  if (length == 0) return key;
+  std::memcpy(&key.prefix, text, sizeof key.prefix);
+  if constexpr (std::endian::native == std::endian::little) key.prefix = __builtin_bswap64(key.prefix);
+  if (length < 8) {
+    key.prefix &= ~std::uint64_t{0} << (64 - 8 * length);
+    return key;
+  }
+  if (length == 8) return key;
+  std::memcpy(&key.next, text + 8, sizeof key.next);
+  if constexpr (std::endian::native == std::endian::little) key.next = __builtin_bswap32(key.next);
+  if (length < 12) key.next &= ~std::uint32_t{0} << (32 - 8 * (length - 8));
+  return key;
 }
 
 // Whether the keys, made in field order, are in ascending name order.
 bool Ascending(const SortKey* keys, const FieldEntry* fields, std::size_t count) noexcept {
   for (std::size_t i = 1; i < count; ++i) {
-    if (keys[i - 1].prefix < keys[i].prefix) continue;
-    if (keys[i - 1].prefix > keys[i].prefix ||
+    if (keys[i - 1].Below(keys[i])) continue;
+    if (!keys[i - 1].SameText(keys[i]) ||
         CompareNames(fields[i - 1].name->View(), fields[i].name->View()) >= 0)
       return false;
   }
@@ -142,7 +161,7 @@ bool TreeAssembler::CloseStructure(const Frame& frame) noexcept {
   bool sorted = true;
   if (small) {
     for (std::size_t i = 0; i < count; ++i)
-      keys[i] = SortKey{Prefix(*fields[i].name), static_cast<std::uint32_t>(i)};
+      keys[i] = KeyOf(*fields[i].name, i);
     sorted = Ascending(keys, fields, count);
   } else {
     for (std::size_t i = 1; i < count && sorted; ++i)
@@ -161,18 +180,19 @@ bool TreeAssembler::CloseStructure(const Frame& frame) noexcept {
     }
     if (!small)
       for (std::size_t i = 0; i < count; ++i)
-        keys[i] = SortKey{Prefix(*fields[i].name), static_cast<std::uint32_t>(i)};
-    // Most names differ in their first eight bytes, which the keys hold in order: the records are read
-    // only for names that share them.
+        keys[i] = KeyOf(*fields[i].name, i);
+    // Most names differ in their first twelve bytes, which the keys hold in order: the records are
+    // read only for names that share them.
     std::sort(keys, keys + count, [fields](const SortKey& a, const SortKey& b) {
-      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      if (!a.SameText(b)) return a.Below(b);
       return CompareNames(fields[a.index].name->View(), fields[b.index].name->View()) < 0;
     });
     for (std::size_t i = 0; i < count; ++i)
       order[i] = keys[i].index;
-    // Equal texts share one record, so a repeated name is the same record side by side.
+    // Equal texts share one record, so a repeated name is the same record side by side, and its keys
+    // are equal: only fields whose keys are equal are read.
     for (std::size_t i = 1; i < count && !repeated_; ++i)
-      repeated_ = fields[order[i - 1]].name == fields[order[i]].name;
+      repeated_ = keys[i - 1].SameText(keys[i]) && fields[order[i - 1]].name == fields[order[i]].name;
   }
   bool adopted = false;
   if (!repeated_) adopted = Container(frame).AdoptFields(fields, order, count);
