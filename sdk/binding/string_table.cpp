@@ -73,8 +73,8 @@ StringRecord* StringTable::Intern(const StringRecord& record) noexcept {
 
 StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, bool* seen) noexcept {
   if (slots_ == nullptr) {
-    static_assert(kFirstSlots == std::size_t{1} << (32 - 27), "shift_ starts at 32 - log2(kFirstSlots)");
-    ClearSlots(inlineSlots_, kFirstSlots);
+    static_assert(kInlineSlots == std::size_t{1} << (32 - 26), "shift_ starts at 32 - log2(kInlineSlots)");
+    ClearSlots(inlineSlots_, kInlineSlots);
     slots_ = inlineSlots_;
   }
   std::size_t i = Home(hash);
@@ -90,8 +90,7 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, boo
   // is left to end every probe.
   if ((size_ + 1) * 2 > mask_ + 1) {
     const std::size_t slots = mask_ + 1;
-    const std::size_t grown =
-        slots < kInlineSlots ? kInlineSlots : slots * (slots < kQuickGrowthSlots ? 4 : 2);
+    const std::size_t grown = slots * (slots < kQuickGrowthSlots ? 4 : 2);
     if (Grow(grown)) {
       for (i = Home(hash); slots_[i].record != nullptr; i = (i + 1) & mask_) {
       }
@@ -122,18 +121,11 @@ void StringTable::Reserve(std::size_t count) noexcept {
 }
 
 bool StringTable::Grow(std::size_t count) noexcept {
-  // Up to kInlineSlots the inline slots serve, rehashed from a copy of the few records they hold.
-  Slot kept[kInlineSlots / 2];
+  // Past the inline slots, the array lives on the module heap.
   const Slot* old = slots_;
   const std::size_t oldCount = old != nullptr ? mask_ + 1 : 0;
-  Slot* grown;
-  if (count <= kInlineSlots) {
-    std::copy(old, old + oldCount, kept);
-    old = kept;
-    grown = inlineSlots_;
-  } else if ((grown = static_cast<Slot*>(HeapAllocate(count * sizeof(Slot)))) == nullptr) {
-    return false;
-  }
+  auto* grown = static_cast<Slot*>(HeapAllocate(count * sizeof(Slot)));
+  if (grown == nullptr) return false;
   ClearSlots(grown, count);
   mask_ = count - 1;
   shift_ = 32 - static_cast<unsigned>(std::countr_zero(count));
@@ -145,7 +137,7 @@ bool StringTable::Grow(std::size_t count) noexcept {
       i = (i + 1) & mask_;
     grown[i] = old[j];
   }
-  if (old != inlineSlots_ && old != kept) HeapFree(const_cast<Slot*>(old));
+  if (old != inlineSlots_) HeapFree(const_cast<Slot*>(old));
   return true;
 }
 

@@ -25,9 +25,9 @@ struct StringRecord {
 // A hash set of records keyed by text, open-addressed: a power-of-two array of slots, each holding a
 // record and its hash, probed linearly from the slot the hash chooses, and kept at most half full. The
 // hashes beside the records let a lookup and a rehash pass over records without reading them, which in
-// a large table would be a cache miss each. Slots inside the table serve a small tree, 32 of them at
-// first and then 64; the array grows fourfold while the table is small, so that a document's texts
-// are rehashed once or twice.
+// a large table would be a cache miss each. The 64 slots inside the table serve a small tree; past
+// them the array grows fourfold while the table is small, so that a document's texts are rehashed
+// once or twice.
 //
 // In front of it, a small cache keyed by a few bytes and the length answers the texts a document
 // repeats (field names above all) without hashing them; a text enters it when it is interned a second
@@ -84,7 +84,6 @@ class StringTable {
   // Moves every record into a new array of count slots, a power of two. False when it cannot be had.
   bool Grow(std::size_t count) noexcept;
 
-  static constexpr std::size_t kFirstSlots = 32;
   static constexpr std::size_t kInlineSlots = 64;
   // Below this many slots the array grows fourfold, above it twofold.
   static constexpr std::size_t kQuickGrowthSlots = 8192;
@@ -103,12 +102,12 @@ class StringTable {
 
   Slab& slab_;
   Slot* slots_ = nullptr;  // null until the first text: then the inline slots, cleared
-  std::size_t mask_ = kFirstSlots - 1;
-  unsigned shift_ = 32 - 5;  // 32 minus log2 of the slot count
+  std::size_t mask_ = kInlineSlots - 1;
+  unsigned shift_ = 32 - 6;  // 32 minus log2 of the slot count
   std::size_t size_ = 0;
   std::size_t heapTexts_ = 0;  // records whose text lives on the module heap
   bool recentOn_ = false;
-  Slot inlineSlots_[kInlineSlots];                       // cleared as they come into use
+  Slot inlineSlots_[kInlineSlots];                       // cleared when first used
   StringRecord* recent_[std::size_t{1} << kRecentBits];  // cleared when turned on
 };
 
