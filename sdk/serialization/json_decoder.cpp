@@ -154,6 +154,13 @@ bool MayHoldNul(std::string_view document) {
   return false;
 }
 
+// The same for a text up to its first NUL, read once, without measuring it first.
+bool MayHoldNul(const char* document) {
+  for (const char* at = std::strchr(document, '\\'); at != nullptr; at = std::strchr(at + 1, '\\'))
+    if (std::strncmp(at + 1, "u0000", 5) == 0) return true;
+  return false;
+}
+
 // A text as the reader reports it, ended before a NUL when the document may hold one.
 std::string_view TextOf(const char* text, rapidjson::SizeType length, bool mayHoldNul) {
   return mayHoldNul ? UpToNul(text, length) : std::string_view(text, length);
