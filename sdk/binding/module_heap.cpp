@@ -138,12 +138,14 @@ struct ThreadHeap {
 thread_local constinit ThreadHeap tHeap{};
 
 // A kept block is poisoned for the address sanitizer, which then reports a use after free of it as
-// it would for a block given back to the system allocator.
+// it would for a block given back to the system allocator. The link to the next block stays readable:
+// the leak checker does not follow pointers kept in poisoned memory, and would take every kept block
+// but the first of its class for a leak.
 void Unpoison(void* block, std::size_t size) noexcept {
-  ASAN_UNPOISON_MEMORY_REGION(block, size);
+  ASAN_UNPOISON_MEMORY_REGION(static_cast<char*>(block) + sizeof(void*), size - sizeof(void*));
 }
 void Poison(void* block, std::size_t size) noexcept {
-  ASAN_POISON_MEMORY_REGION(block, size);
+  ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + sizeof(void*), size - sizeof(void*));
 }
 
 // Gives a thread's blocks back to the system allocator and lets it keep no more.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace Quarn {
@@ -128,6 +129,44 @@ TEST(ModuleHeapTest, SmallBlocksComeBackWithTheirSizeAndCounts) {
     EXPECT_EQ(d.allocationCount, 3 * 16 * 16 + 1u);
   }).join();
 }
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define GOX_HEAP_TEST_UNDER_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define GOX_HEAP_TEST_UNDER_ASAN 1
+#endif
+
+#ifdef GOX_HEAP_TEST_UNDER_ASAN
+#include <sanitizer/lsan_interface.h>
+
+// A small block its thread keeps stays poisoned until it is handed out again, so that a write through
+// a stale pointer is reported as it is for a block malloc took back. On a thread of its own, whose keep
+// has room.
+TEST(ModuleHeapDeathTest, AKeptBlockCannotBeWrittenThroughAStalePointer) {
+  EXPECT_DEATH(std::thread([] {
+                 auto* block = static_cast<volatile char*>(HeapAllocate(64));
+                 HeapFree(const_cast<char*>(block));
+                 block[8] = 1;
+               }).join(),
+               "use-after-poison");
+}
+
+// Blocks a thread keeps are reachable through it, so the leak checker, which runs between the inputs
+// of a fuzz target, does not take them for leaks.
+TEST(ModuleHeapTest, KeptBlocksAreNoLeaks) {
+  {
+    void* blocks[8];
+    for (void*& block : blocks)
+      block = HeapAllocate(64);
+    for (void*& block : blocks)
+      HeapFree(std::exchange(block, nullptr));
+  }
+  EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+}
+#endif
 
 TEST(ModuleHeapTest, MappedPagesCountAtTheirSize) {
   const MemoryStats start = ReadMemoryStats();
