@@ -123,8 +123,8 @@ constexpr std::size_t kLargestCachedUsable = 1024 - 8;
 constexpr std::size_t kCacheClasses = (kLargestCachedUsable + 8) / kClassStep + 1;
 constexpr std::size_t kFirstCacheClass = 2;  // 24 usable bytes: room for the link
 // What one thread may hold in small blocks at most, and in one class.
-constexpr std::size_t kCachedBytesPerThread = 128 * 1024;
-constexpr std::uint16_t kCachedPerClass = 256;
+constexpr std::size_t kCachedBytesPerThread = 256 * 1024;
+constexpr std::uint16_t kCachedPerClass = 4096;
 
 struct ThreadHeap {
   void* heads[kCacheClasses];  // each block's first bytes hold the next one of its class

@@ -58,7 +58,7 @@ void HeapFreeKept(void* pointer, std::size_t size) noexcept;
 
 // Releases a block from HeapAllocate, HeapReallocate or HeapDuplicateText. Null does nothing. A small
 // block (up to about 1 KiB) may stay on its thread, counted as released, for the next allocation of
-// its size there; a thread keeps at most 128 KiB so, and gives them back when it ends.
+// its size there; a thread keeps at most 256 KiB so, and gives them back when it ends.
 void HeapFree(void* pointer) noexcept;
 
 // A zero-terminated copy of the text on the module heap, released with HeapFree. Null when the heap
