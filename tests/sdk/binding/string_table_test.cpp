@@ -40,15 +40,20 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
   EXPECT_EQ(table.Size(), 0u);
 }
 
+// Enough texts for a table to use its cache of repeated texts.
+std::vector<StringRecord*> InternOthers(StringTable& table) {
+  std::vector<StringRecord*> others;
+  for (int i = 0; i < 20; ++i)
+    others.push_back(table.Intern("other " + std::to_string(i)));
+  return others;
+}
+
 // Texts that share length and end bytes compete for the cache of repeated texts; a record freed while
 // cached must not be handed out again.
 TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
   Slab slab;
   StringTable table(slab);
-  // Enough other texts first for the table to use its cache.
-  std::vector<StringRecord*> others;
-  for (int i = 0; i < 20; ++i)
-    others.push_back(table.Intern("other " + std::to_string(i)));
+  std::vector<StringRecord*> others = InternOthers(table);
   const std::string texts[] = {"axc", "ayc", "azc", "a long text kept on the heap, number one",
                                "a long text kept on the heap, number two"};
   std::vector<StringRecord*> records;
@@ -69,6 +74,37 @@ TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
   }
   EXPECT_EQ(table.Size(), others.size());
   for (StringRecord* record : others)
+    table.Release(record);
+  EXPECT_EQ(table.Size(), 0u);
+}
+
+// Texts compared for equality: every length a short text takes, each one against texts of its length
+// that differ in one byte only. Once a text is cached as repeated, the others share its cache slot
+// unless they differ in its first, middle or last byte, so it is their text that tells them apart.
+TEST(StringTableTest, TextsThatDifferInOneByteAreDistinct) {
+  Slab slab;
+  StringTable table(slab);
+  std::vector<StringRecord*> held = InternOthers(table);
+  for (std::size_t length = 1; length <= 20; ++length) {
+    std::string base;
+    for (std::size_t i = 0; i < length; ++i)
+      base += static_cast<char>('a' + i);
+    StringRecord* record = table.Intern(base);
+    held.push_back(record);
+    held.push_back(table.Intern(base));  // now cached as repeated
+    ASSERT_EQ(held.back(), record);
+    for (std::size_t at = 0; at < length; ++at) {
+      std::string variant = base;
+      variant[at] = 'Z';
+      StringRecord* other = table.Intern(variant);
+      held.push_back(other);
+      EXPECT_NE(other, record) << variant;
+      EXPECT_EQ(other->View(), variant);
+    }
+    EXPECT_EQ(table.Intern(std::string_view(base)), record) << base;
+    held.push_back(record);
+  }
+  for (StringRecord* record : held)
     table.Release(record);
   EXPECT_EQ(table.Size(), 0u);
 }
