@@ -121,7 +121,7 @@ namespace {
 constexpr std::size_t kClassStep = 16;
 constexpr std::size_t kLargestCachedUsable = 1024 - 8;
 constexpr std::size_t kCacheClasses = (kLargestCachedUsable + 8) / kClassStep + 1;
-constexpr std::size_t kFirstCacheClass = 2;  // 24 usable bytes: room for the link
+constexpr std::size_t kFirstCacheClass = 2;  // 24 usable bytes: room for the link and the size
 // What one thread may hold in small blocks at most, and in one class.
 constexpr std::size_t kCachedBytesPerThread = 256 * 1024;
 constexpr std::uint16_t kCachedPerClass = 4096;
@@ -207,7 +207,8 @@ std::size_t JoiningClass(std::size_t usable) noexcept {
   return c < kFirstCacheClass || c >= kCacheClasses ? 0 : c;
 }
 
-void* TakeCached(std::size_t size) noexcept {
+// A kept block holds the next one of its class in its first word and its usable size in its second.
+void* TakeCached(std::size_t size, std::size_t& usable) noexcept {
   const std::size_t c = ServingClass(size);
   if (c == 0) return nullptr;
   ThreadHeap& heap = tHeap;
@@ -215,6 +216,7 @@ void* TakeCached(std::size_t size) noexcept {
   if (block == nullptr) return nullptr;
   Unpoison(block, c * kClassStep - 8);
   std::memcpy(&heap.heads[c], block, sizeof(void*));
+  std::memcpy(&usable, static_cast<char*>(block) + sizeof(void*), sizeof usable);
   --heap.counts[c];
   heap.cachedBytes -= c * kClassStep;
   return block;
@@ -229,6 +231,7 @@ bool PutCached(void* block, std::size_t usable) noexcept {
       !MayKeep(heap))
     return false;
   std::memcpy(block, &heap.heads[c], sizeof(void*));
+  std::memcpy(static_cast<char*>(block) + sizeof(void*), &usable, sizeof usable);
   Poison(block, c * kClassStep - 8);
   heap.heads[c] = block;
   ++heap.counts[c];
@@ -240,9 +243,13 @@ bool PutCached(void* block, std::size_t usable) noexcept {
 
 void* HeapAllocate(std::size_t size) noexcept {
   if (InjectedFailure()) return nullptr;
-  void* block = TakeCached(size);
-  if (block == nullptr && (block = std::malloc(size == 0 ? 1 : size)) == nullptr) return Refused();
-  CountAllocation(malloc_usable_size(block));
+  std::size_t usable = 0;
+  void* block = TakeCached(size, usable);
+  if (block == nullptr) {
+    if ((block = std::malloc(size == 0 ? 1 : size)) == nullptr) return Refused();
+    usable = malloc_usable_size(block);
+  }
+  CountAllocation(usable);
   return block;
 }
 
