@@ -148,19 +148,41 @@ void Poison(void* block, std::size_t size) noexcept {
   ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + sizeof(void*), size - sizeof(void*));
 }
 
+// The usable bytes of class c's blocks, at the least.
+constexpr std::size_t ClassUsable(std::size_t c) noexcept {
+  return c * kClassStep - 8;
+}
+
+// A kept block holds the next one of its class in its first word and its usable size in its second.
+void Push(ThreadHeap& heap, std::size_t c, void* block, std::size_t usable) noexcept {
+  std::memcpy(block, &heap.heads[c], sizeof(void*));
+  std::memcpy(static_cast<char*>(block) + sizeof(void*), &usable, sizeof usable);
+  Poison(block, ClassUsable(c));
+  heap.heads[c] = block;
+  ++heap.counts[c];
+  heap.cachedBytes += c * kClassStep;
+}
+
+// The first block of class c, or null; usable is its usable size.
+void* Pop(ThreadHeap& heap, std::size_t c, std::size_t& usable) noexcept {
+  void* block = heap.heads[c];
+  if (block == nullptr) return nullptr;
+  Unpoison(block, ClassUsable(c));
+  std::memcpy(&heap.heads[c], block, sizeof(void*));
+  std::memcpy(&usable, static_cast<char*>(block) + sizeof(void*), sizeof usable);
+  --heap.counts[c];
+  heap.cachedBytes -= c * kClassStep;
+  return block;
+}
+
 // Gives a thread's blocks back to the system allocator and lets it keep no more.
 void CloseThreadHeap(void*) noexcept {
   ThreadHeap& heap = tHeap;
   heap.closed = true;
-  for (std::size_t c = kFirstCacheClass; c < kCacheClasses; ++c) {
-    while (void* block = heap.heads[c]) {
-      Unpoison(block, c * kClassStep - 8);
-      std::memcpy(&heap.heads[c], block, sizeof(void*));
+  std::size_t usable;
+  for (std::size_t c = kFirstCacheClass; c < kCacheClasses; ++c)
+    while (void* block = Pop(heap, c, usable))
       std::free(block);
-    }
-    heap.counts[c] = 0;
-  }
-  heap.cachedBytes = 0;
   std::free(std::exchange(heap.kept, nullptr));
 }
 
@@ -207,19 +229,9 @@ std::size_t JoiningClass(std::size_t usable) noexcept {
   return c < kFirstCacheClass || c >= kCacheClasses ? 0 : c;
 }
 
-// A kept block holds the next one of its class in its first word and its usable size in its second.
 void* TakeCached(std::size_t size, std::size_t& usable) noexcept {
   const std::size_t c = ServingClass(size);
-  if (c == 0) return nullptr;
-  ThreadHeap& heap = tHeap;
-  void* block = heap.heads[c];
-  if (block == nullptr) return nullptr;
-  Unpoison(block, c * kClassStep - 8);
-  std::memcpy(&heap.heads[c], block, sizeof(void*));
-  std::memcpy(&usable, static_cast<char*>(block) + sizeof(void*), sizeof usable);
-  --heap.counts[c];
-  heap.cachedBytes -= c * kClassStep;
-  return block;
+  return c == 0 ? nullptr : Pop(tHeap, c, usable);
 }
 
 // True when the block of that usable size is kept for a later allocation.
@@ -230,12 +242,7 @@ bool PutCached(void* block, std::size_t usable) noexcept {
   if (heap.counts[c] == kCachedPerClass || heap.cachedBytes + c * kClassStep > kCachedBytesPerThread ||
       !MayKeep(heap))
     return false;
-  std::memcpy(block, &heap.heads[c], sizeof(void*));
-  std::memcpy(static_cast<char*>(block) + sizeof(void*), &usable, sizeof usable);
-  Poison(block, c * kClassStep - 8);
-  heap.heads[c] = block;
-  ++heap.counts[c];
-  heap.cachedBytes += c * kClassStep;
+  Push(heap, c, block, usable);
   return true;
 }
 
