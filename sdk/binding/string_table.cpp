@@ -10,12 +10,7 @@
 namespace Quarn {
 namespace {
 
-StringRecord gEmptyRecord{HeapString(), 2166136261u, 0};
-
-// Whether the record's text needs its destructor to free a buffer.
-bool OnHeap(const StringRecord& record) noexcept {
-  return record.text.capacity() > HeapString().capacity();
-}
+StringRecord gEmptyRecord{RecordText(), 2166136261u, 0};
 
 // Whether two texts are equal. Most interned texts are short, and a call to memcmp costs more than
 // comparing them here: up to sixteen bytes take two loads from each side, overlapping when shorter,
@@ -47,8 +42,9 @@ StringTable::~StringTable() {
   for (std::size_t i = 0; heapTexts_ != 0 && i <= mask_; ++i) {
     StringRecord* record = slots_[i].record;
     if (record == nullptr) continue;
-    if (OnHeap(*record)) --heapTexts_;
-    record->~StringRecord();
+    if (!record->text.OnHeap()) continue;
+    --heapTexts_;
+    HeapFree(const_cast<char*>(record->text.data()));
   }
   if (slots_ != inlineSlots_) HeapFree(slots_);
 }
@@ -119,17 +115,37 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, boo
   }
   void* slot = slab_.Allocate(sizeof(StringRecord));
   if (slot == nullptr) return nullptr;
-  StringRecord* record;
-  try {
-    record = ::new (slot) StringRecord{HeapString(text.data(), text.size()), hash, 1};
-  } catch (const std::bad_alloc&) {
+  auto* record = ::new (slot) StringRecord{RecordText(), hash, 1};
+  if (!PlaceText(record->text, text)) {
     slab_.Release(slot, sizeof(StringRecord));
     return nullptr;
   }
   slots_[i] = Slot{record, hash};
-  if (OnHeap(*record)) ++heapTexts_;
+  if (record->text.OnHeap()) ++heapTexts_;
   ++size_;
   return record;
+}
+
+bool StringTable::PlaceText(RecordText& placed, std::string_view text) noexcept {
+  const std::size_t size = text.size();
+  char* bytes = placed.inline_;
+  if (size > RecordText::kLongestInSlab)
+    bytes = static_cast<char*>(HeapAllocate(size + 1));
+  else if (size > RecordText::kInlineCapacity)
+    bytes = static_cast<char*>(slab_.Allocate(size + 1));
+  if (bytes == nullptr) return false;
+  if (size != 0) std::memcpy(bytes, text.data(), size);
+  bytes[size] = '\0';
+  placed.data_ = bytes;
+  placed.size_ = size;
+  return true;
+}
+
+void StringTable::FreeText(const RecordText& placed) noexcept {
+  if (placed.OnHeap())
+    HeapFree(const_cast<char*>(placed.data_));
+  else if (placed.InSlab())
+    slab_.Release(const_cast<char*>(placed.data_), placed.size_ + 1);
 }
 
 void StringTable::Reserve(std::size_t count) noexcept {
@@ -182,8 +198,8 @@ void StringTable::Release(StringRecord* record) noexcept {
     StringRecord*& recent = recent_[RecentSlot(record->View())];
     if (recent == record) recent = nullptr;
   }
-  if (OnHeap(*record)) --heapTexts_;
-  record->~StringRecord();
+  if (record->text.OnHeap()) --heapTexts_;
+  FreeText(record->text);
   slab_.Release(record, sizeof(StringRecord));
 }
 

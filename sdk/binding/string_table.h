@@ -12,10 +12,38 @@
 
 namespace Quarn {
 
-// One interned text. The record lives in a slab slot; the text's buffer, when longer than the string's
-// inline capacity, on the module heap.
+// The bytes of an interned text, always followed by a NUL. Up to 15 of them live inside the record;
+// a longer text lives in a slot of its table's slab while it fits one with its NUL, and on the module
+// heap beyond that. The table places and frees them: a record does not own its bytes, so a tree that
+// dies whole drops its slab-held texts with the slab, and only heap-held ones are freed one by one.
+// Whatever its length, a text can be read 16 bytes at a time from its start.
+class RecordText {
+ public:
+  static constexpr std::size_t kInlineCapacity = 15;
+  // The longest text a slab slot holds with its NUL; longer ones go to the heap.
+  static constexpr std::size_t kLongestInSlab = Slab::kMaxSlotSize - 1;
+
+  // The empty text.
+  RecordText() noexcept { inline_[0] = '\0'; }
+  RecordText(const RecordText&) = delete;
+  RecordText& operator=(const RecordText&) = delete;
+
+  [[nodiscard]] const char* data() const noexcept { return data_; }
+  [[nodiscard]] std::size_t size() const noexcept { return size_; }
+  [[nodiscard]] bool InSlab() const noexcept { return size_ > kInlineCapacity && size_ <= kLongestInSlab; }
+  [[nodiscard]] bool OnHeap() const noexcept { return size_ > kLongestInSlab; }
+
+ private:
+  friend class StringTable;
+
+  const char* data_ = inline_;
+  std::size_t size_ = 0;
+  char inline_[kInlineCapacity + 1];
+};
+
+// One interned text. The record lives in a slab slot of its table.
 struct StringRecord {
-  HeapString text;
+  RecordText text;
   std::uint32_t hash = 0;        // FNV-1a of the text up to its first NUL
   std::uint32_t references = 0;  // values and names referring to this record
 
@@ -39,9 +67,9 @@ class StringTable {
   explicit StringTable(Slab& slab) noexcept : slab_(slab) {}
   StringTable(const StringTable&) = delete;
   StringTable& operator=(const StringTable&) = delete;
-  // Frees the texts of the records still held, but not their slots: the slab they live in goes with the
-  // table, so a tree that dies whole drops its strings without releasing them one by one. When no text
-  // is longer than a string's inline capacity, there is nothing to free and no record is visited.
+  // Frees the heap-held texts of the records still held, but neither the records nor the other texts:
+  // the slab they live in goes with the table, so a tree that dies whole drops its strings without
+  // releasing them one by one. When no text is held on the heap, no record is visited.
   ~StringTable();
 
   // The record every empty text refers to. Shared by all tables of the process; never counted, never
@@ -81,6 +109,10 @@ class StringTable {
     return static_cast<std::uint32_t>(hash * 2654435769u) >> shift_;
   }
   static void ClearSlots(Slot* slots, std::size_t count) noexcept;
+  // Copies text into the record's bytes, placed by its length. False when the bytes cannot be had.
+  bool PlaceText(RecordText& placed, std::string_view text) noexcept;
+  // Frees what PlaceText took for the record's bytes.
+  void FreeText(const RecordText& placed) noexcept;
   // Moves every record into a new array of count slots, a power of two. False when it cannot be had.
   bool Grow(std::size_t count) noexcept;
 

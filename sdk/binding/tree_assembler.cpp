@@ -29,19 +29,12 @@ struct SortKey {
   }
 };
 
-// The key of a record's text. A text whose buffer holds twelve bytes or more, as every string's inline
-// buffer does, is read with two loads and the bytes past its end masked off.
+// The key of a record's text, read with two loads and the bytes past its end masked off: every
+// record's text can be read 16 bytes from its start.
 SortKey KeyOf(const StringRecord& record, std::size_t index) noexcept {
   const std::size_t length = record.text.size();
   const char* const text = record.text.data();
   SortKey key{0, 0, static_cast<std::uint32_t>(index)};
-  if (record.text.capacity() < 12) {
-    for (std::size_t i = 0; i < length && i < 8; ++i)
-      key.prefix |= std::uint64_t{static_cast<unsigned char>(text[i])} << (56 - 8 * i);
-    for (std::size_t i = 8; i < length && i < 12; ++i)
-      key.next |= std::uint32_t{static_cast<unsigned char>(text[i])} << (88 - 8 * i);
-    return key;
-  }
   if (length == 0) return key;
   std::memcpy(&key.prefix, text, sizeof key.prefix);
   if constexpr (std::endian::native == std::endian::little) key.prefix = __builtin_bswap64(key.prefix);

@@ -138,27 +138,91 @@ TEST(StringTableTest, ReleasingInAnyOrderKeepsTheOthersFindable) {
   }
 }
 
-// A table dropped with its records still held frees the texts that live on the heap, whether it holds
-// only those, only inline ones, both, or ones released in between.
+// A table dropped with its records still held frees the texts that live on the heap and returns the
+// slab-held ones with its slab, whatever mix of the three placements it holds, and also when some were
+// released in between.
 TEST(StringTableTest, DroppedTableFreesTheTextsItStillHolds) {
-  const std::string longText = "a text too long for the string's own buffer, number ";
-  for (int longCount : {0, 1, 40}) {
-    for (int shortCount : {0, 3, 40}) {
-      const std::uint64_t bytesBefore = HeapBytesInUse();
-      {
-        Slab slab;
-        StringTable table(slab);
-        std::vector<StringRecord*> held;
-        for (int i = 0; i < longCount; ++i)
-          held.push_back(table.Intern(longText + std::to_string(i)));
-        for (int i = 0; i < shortCount; ++i)
-          held.push_back(table.Intern("s" + std::to_string(i)));
-        for (std::size_t i = 0; i < held.size(); i += 3)
-          table.Release(held[i]);
+  const std::string heapText(RecordText::kLongestInSlab + 1, 'h');
+  const std::string slabText(RecordText::kInlineCapacity + 10, 's');
+  for (int heapCount : {0, 1, 40}) {
+    for (int slabCount : {0, 1, 40}) {
+      for (int inlineCount : {0, 3, 40}) {
+        const std::uint64_t bytesBefore = HeapBytesInUse();
+        {
+          Slab slab;
+          StringTable table(slab);
+          std::vector<StringRecord*> held;
+          for (int i = 0; i < heapCount; ++i)
+            held.push_back(table.Intern(heapText + std::to_string(i)));
+          for (int i = 0; i < slabCount; ++i)
+            held.push_back(table.Intern(slabText + std::to_string(i)));
+          for (int i = 0; i < inlineCount; ++i)
+            held.push_back(table.Intern("s" + std::to_string(i)));
+          for (std::size_t i = 0; i < held.size(); i += 3)
+            table.Release(held[i]);
+        }
+        EXPECT_EQ(HeapBytesInUse(), bytesBefore)
+            << heapCount << " on the heap, " << slabCount << " in the slab, " << inlineCount << " inline";
       }
-      EXPECT_EQ(HeapBytesInUse(), bytesBefore) << longCount << " long, " << shortCount << " short";
     }
   }
+}
+
+// Texts of every length around the two places where their bytes move (inside the record, the slab,
+// the heap) keep their bytes and the NUL after them, are found again, and give back what they took.
+TEST(StringTableTest, TextsOnEitherSideOfAPlacementBoundaryRoundTrip) {
+  std::vector<std::size_t> lengths;
+  for (const std::size_t boundary : {RecordText::kInlineCapacity, RecordText::kLongestInSlab})
+    for (std::size_t length = boundary - 2; length <= boundary + 2; ++length)
+      lengths.push_back(length);
+  const std::uint64_t bytesBefore = HeapBytesInUse();
+  {
+    Slab slab;
+    StringTable table(slab);
+    std::vector<StringRecord*> held = InternOthers(table);
+    std::vector<std::string> texts;
+    for (const std::size_t length : lengths) {
+      std::string text;
+      for (std::size_t i = 0; i < length; ++i)
+        text += static_cast<char>('!' + (i * 7 + length) % 90);
+      texts.push_back(text);
+      held.push_back(table.Intern(text));
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      const StringRecord* record = held[held.size() - texts.size() + i];
+      ASSERT_EQ(record->View(), texts[i]) << lengths[i];
+      EXPECT_EQ(record->text.data()[lengths[i]], '\0') << lengths[i];
+      EXPECT_EQ(record->text.InSlab(),
+                lengths[i] > RecordText::kInlineCapacity && lengths[i] <= RecordText::kLongestInSlab);
+      StringRecord* again = table.Intern(texts[i]);
+      EXPECT_EQ(again, record) << lengths[i];
+      table.Release(again);
+    }
+    for (StringRecord* record : held)
+      table.Release(record);
+    EXPECT_EQ(table.Size(), 0u);
+    EXPECT_EQ(slab.PagesHeld(), 0u);
+  }
+  EXPECT_EQ(HeapBytesInUse(), bytesBefore);
+}
+
+// A text whose bytes cannot be had leaves no record behind, wherever they would have gone.
+TEST(StringTableTest, RefusedTextBytesLeaveNoRecord) {
+  Slab slab;
+  StringTable table(slab);
+  std::vector<StringRecord*> held = InternOthers(table);
+  const std::string heapText(RecordText::kLongestInSlab + 1, 'h');
+  FailHeapAllocationsFrom(1);
+  EXPECT_EQ(table.Intern(heapText), nullptr);
+  FailNthHeapAllocation(0);
+  EXPECT_EQ(table.Size(), held.size());
+  StringRecord* record = table.Intern(heapText);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->View(), heapText);
+  held.push_back(record);
+  for (StringRecord* each : held)
+    table.Release(each);
+  EXPECT_EQ(table.Size(), 0u);
 }
 
 TEST(StringTableTest, InterningARecordOfAnotherTableCopiesIt) {
