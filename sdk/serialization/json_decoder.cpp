@@ -147,18 +147,16 @@ std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
 
 // Whether a document may decode to a text holding a NUL character. Raw control characters are refused
 // inside strings, so only the escape "\u0000" makes one; a document without it needs no search of its
-// texts for a NUL.
+// texts for a NUL. An escaped backslash before "u0000" answers true as well, which only costs that
+// search. The C library's substring search passes over a text dense with other escapes far sooner than
+// stopping at each backslash would.
 bool MayHoldNul(std::string_view document) {
-  for (std::size_t at = document.find('\\'); at != std::string_view::npos; at = document.find('\\', at + 1))
-    if (document.compare(at + 1, 5, "u0000") == 0) return true;
-  return false;
+  return memmem(document.data(), document.size(), "\\u0000", 6) != nullptr;
 }
 
 // The same for a text up to its first NUL, read once, without measuring it first.
 bool MayHoldNul(const char* document) {
-  for (const char* at = std::strchr(document, '\\'); at != nullptr; at = std::strchr(at + 1, '\\'))
-    if (std::strncmp(at + 1, "u0000", 5) == 0) return true;
-  return false;
+  return std::strstr(document, "\\u0000") != nullptr;
 }
 
 // A text as the reader reports it, ended before a NUL when the document may hold one.
