@@ -128,16 +128,24 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, boo
 
 bool StringTable::PlaceText(RecordText& placed, std::string_view text) noexcept {
   const std::size_t size = text.size();
+  if (size > RecordText::kLongest) return false;
   char* bytes = placed.inline_;
-  if (size > RecordText::kLongestInSlab)
-    bytes = static_cast<char*>(HeapAllocate(size + 1));
-  else if (size > RecordText::kInlineCapacity)
-    bytes = static_cast<char*>(slab_.Allocate(size + 1));
-  if (bytes == nullptr) return false;
+  RecordText::Place place = RecordText::kInline;
+  if (size > RecordText::kInlineCapacity) {
+    if (size <= RecordText::kLongestInSlab && size_ >= kSlabTextsFrom) {
+      bytes = static_cast<char*>(slab_.Allocate(size + 1));
+      place = RecordText::kInSlab;
+    } else {
+      bytes = static_cast<char*>(HeapAllocate(size + 1));
+      place = RecordText::kOnHeap;
+    }
+    if (bytes == nullptr) return false;
+  }
   if (size != 0) std::memcpy(bytes, text.data(), size);
   bytes[size] = '\0';
   placed.data_ = bytes;
   placed.size_ = size;
+  placed.place_ = place;
   return true;
 }
 

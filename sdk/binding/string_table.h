@@ -12,32 +12,37 @@
 
 namespace Quarn {
 
-// The bytes of an interned text, always followed by a NUL. Up to 15 of them live inside the record;
-// a longer text lives in a slot of its table's slab while it fits one with its NUL, and on the module
-// heap beyond that. The table places and frees them: a record does not own its bytes, so a tree that
-// dies whole drops its slab-held texts with the slab, and only heap-held ones are freed one by one.
+// The bytes of an interned text, always followed by a NUL. Up to 15 of them live inside the record. A
+// longer one lives on the module heap, or, once its table is large, in a slot of the table's slab
+// while it fits one with its NUL: a tree that dies whole then drops it with the slab instead of freeing
+// it. A small tree keeps its longer texts on the heap, where a few of them cost their bytes and not a
+// slab page for each size. The table places and frees the bytes; the record does not own them.
 // Whatever its length, a text can be read 16 bytes at a time from its start.
 class RecordText {
  public:
   static constexpr std::size_t kInlineCapacity = 15;
-  // The longest text a slab slot holds with its NUL; longer ones go to the heap.
+  // The longest text a slab slot holds with its NUL.
   static constexpr std::size_t kLongestInSlab = Slab::kMaxSlotSize - 1;
+  // The longest text a record can hold at all.
+  static constexpr std::size_t kLongest = static_cast<std::size_t>(-1) >> 2;
 
   // The empty text.
-  RecordText() noexcept { inline_[0] = '\0'; }
+  RecordText() noexcept : size_(0), place_(kInline) { inline_[0] = '\0'; }
   RecordText(const RecordText&) = delete;
   RecordText& operator=(const RecordText&) = delete;
 
   [[nodiscard]] const char* data() const noexcept { return data_; }
   [[nodiscard]] std::size_t size() const noexcept { return size_; }
-  [[nodiscard]] bool InSlab() const noexcept { return size_ > kInlineCapacity && size_ <= kLongestInSlab; }
-  [[nodiscard]] bool OnHeap() const noexcept { return size_ > kLongestInSlab; }
+  [[nodiscard]] bool InSlab() const noexcept { return place_ == kInSlab; }
+  [[nodiscard]] bool OnHeap() const noexcept { return place_ == kOnHeap; }
 
  private:
   friend class StringTable;
+  enum Place : std::uint8_t { kInline, kInSlab, kOnHeap };
 
   const char* data_ = inline_;
-  std::size_t size_ = 0;
+  std::size_t size_ : sizeof(std::size_t) * 8 - 2;
+  std::size_t place_ : 2;
   char inline_[kInlineCapacity + 1];
 };
 
@@ -109,7 +114,8 @@ class StringTable {
     return static_cast<std::uint32_t>(hash * 2654435769u) >> shift_;
   }
   static void ClearSlots(Slot* slots, std::size_t count) noexcept;
-  // Copies text into the record's bytes, placed by its length. False when the bytes cannot be had.
+  // Copies text into the record's bytes, placed by its length and the table's size. False when the
+  // bytes cannot be had.
   bool PlaceText(RecordText& placed, std::string_view text) noexcept;
   // Frees what PlaceText took for the record's bytes.
   void FreeText(const RecordText& placed) noexcept;
@@ -123,6 +129,9 @@ class StringTable {
   // The cache of repeated texts is cleared and used once the table holds this many records: a table
   // of a few texts finds them as fast in its slots, and a tree that never gets there never clears it.
   static constexpr std::size_t kRecentFrom = 16;
+  // Texts too long for a record go into the slab once the table holds this many records: then its
+  // records alone fill some ten slab pages, and a page for each size of text adds little to the tree.
+  static constexpr std::size_t kSlabTextsFrom = 1024;
 
   // REQUIRES: text is not empty.
   [[nodiscard]] static std::size_t RecentSlot(std::string_view text) noexcept {

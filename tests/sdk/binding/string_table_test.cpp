@@ -138,72 +138,102 @@ TEST(StringTableTest, ReleasingInAnyOrderKeepsTheOthersFindable) {
   }
 }
 
+// Short texts that make a table large enough to keep its longer texts in the slab.
+std::vector<StringRecord*> InternFiller(StringTable& table, std::size_t count) {
+  std::vector<StringRecord*> filler;
+  for (std::size_t i = 0; i < count; ++i)
+    filler.push_back(table.Intern("f" + std::to_string(i)));
+  return filler;
+}
+
 // A table dropped with its records still held frees the texts that live on the heap and returns the
-// slab-held ones with its slab, whatever mix of the three placements it holds, and also when some were
-// released in between.
+// slab-held ones with its slab, whatever mix of placements it holds, small or large, and also when
+// some were released in between.
 TEST(StringTableTest, DroppedTableFreesTheTextsItStillHolds) {
   const std::string heapText(RecordText::kLongestInSlab + 1, 'h');
-  const std::string slabText(RecordText::kInlineCapacity + 10, 's');
-  for (int heapCount : {0, 1, 40}) {
-    for (int slabCount : {0, 1, 40}) {
-      for (int inlineCount : {0, 3, 40}) {
-        const std::uint64_t bytesBefore = HeapBytesInUse();
-        {
-          Slab slab;
-          StringTable table(slab);
-          std::vector<StringRecord*> held;
-          for (int i = 0; i < heapCount; ++i)
-            held.push_back(table.Intern(heapText + std::to_string(i)));
-          for (int i = 0; i < slabCount; ++i)
-            held.push_back(table.Intern(slabText + std::to_string(i)));
-          for (int i = 0; i < inlineCount; ++i)
-            held.push_back(table.Intern("s" + std::to_string(i)));
-          for (std::size_t i = 0; i < held.size(); i += 3)
-            table.Release(held[i]);
+  const std::string mediumText(RecordText::kInlineCapacity + 10, 'm');
+  for (std::size_t fillerCount : {std::size_t{0}, std::size_t{1100}}) {
+    for (int heapCount : {0, 1, 40}) {
+      for (int mediumCount : {0, 1, 40}) {
+        for (int inlineCount : {0, 3, 40}) {
+          const std::uint64_t bytesBefore = HeapBytesInUse();
+          {
+            Slab slab;
+            StringTable table(slab);
+            std::vector<StringRecord*> held = InternFiller(table, fillerCount);
+            for (int i = 0; i < heapCount; ++i)
+              held.push_back(table.Intern(heapText + std::to_string(i)));
+            for (int i = 0; i < mediumCount; ++i)
+              held.push_back(table.Intern(mediumText + std::to_string(i)));
+            for (int i = 0; i < inlineCount; ++i)
+              held.push_back(table.Intern("s" + std::to_string(i)));
+            for (std::size_t i = 0; i < held.size(); i += 3)
+              table.Release(held[i]);
+          }
+          EXPECT_EQ(HeapBytesInUse(), bytesBefore) << fillerCount << " filler, " << heapCount << " long, "
+                                                   << mediumCount << " medium, " << inlineCount << " short";
         }
-        EXPECT_EQ(HeapBytesInUse(), bytesBefore)
-            << heapCount << " on the heap, " << slabCount << " in the slab, " << inlineCount << " inline";
       }
     }
   }
 }
 
-// Texts of every length around the two places where their bytes move (inside the record, the slab,
-// the heap) keep their bytes and the NUL after them, are found again, and give back what they took.
+// Texts of every length around the places where their bytes move (inside the record, the slab, the
+// heap), in a small table and a large one, keep their bytes and the NUL after them, are found again,
+// and give back what they took. Only the large table keeps any in its slab.
 TEST(StringTableTest, TextsOnEitherSideOfAPlacementBoundaryRoundTrip) {
   std::vector<std::size_t> lengths;
   for (const std::size_t boundary : {RecordText::kInlineCapacity, RecordText::kLongestInSlab})
     for (std::size_t length = boundary - 2; length <= boundary + 2; ++length)
       lengths.push_back(length);
-  const std::uint64_t bytesBefore = HeapBytesInUse();
-  {
-    Slab slab;
-    StringTable table(slab);
-    std::vector<StringRecord*> held = InternOthers(table);
-    std::vector<std::string> texts;
-    for (const std::size_t length : lengths) {
-      std::string text;
-      for (std::size_t i = 0; i < length; ++i)
-        text += static_cast<char>('!' + (i * 7 + length) % 90);
-      texts.push_back(text);
-      held.push_back(table.Intern(text));
+  for (const std::size_t fillerCount : {std::size_t{0}, std::size_t{1100}}) {
+    const std::uint64_t bytesBefore = HeapBytesInUse();
+    {
+      Slab slab;
+      StringTable table(slab);
+      std::vector<StringRecord*> held = InternFiller(table, fillerCount);
+      std::vector<std::string> texts;
+      for (const std::size_t length : lengths) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i)
+          text += static_cast<char>('!' + (i * 7 + length) % 90);
+        texts.push_back(text);
+        held.push_back(table.Intern(text));
+      }
+      for (std::size_t i = 0; i < texts.size(); ++i) {
+        const StringRecord* record = held[held.size() - texts.size() + i];
+        ASSERT_EQ(record->View(), texts[i]) << lengths[i];
+        EXPECT_EQ(record->text.data()[lengths[i]], '\0') << lengths[i];
+        const bool medium =
+            lengths[i] > RecordText::kInlineCapacity && lengths[i] <= RecordText::kLongestInSlab;
+        EXPECT_EQ(record->text.InSlab(), medium && fillerCount != 0)
+            << lengths[i] << " after " << fillerCount;
+        EXPECT_EQ(record->text.OnHeap(), lengths[i] > RecordText::kInlineCapacity && !record->text.InSlab());
+        StringRecord* again = table.Intern(texts[i]);
+        EXPECT_EQ(again, record) << lengths[i];
+        table.Release(again);
+      }
+      for (StringRecord* record : held)
+        table.Release(record);
+      EXPECT_EQ(table.Size(), 0u);
+      EXPECT_EQ(slab.PagesHeld(), 0u);
     }
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      const StringRecord* record = held[held.size() - texts.size() + i];
-      ASSERT_EQ(record->View(), texts[i]) << lengths[i];
-      EXPECT_EQ(record->text.data()[lengths[i]], '\0') << lengths[i];
-      EXPECT_EQ(record->text.InSlab(),
-                lengths[i] > RecordText::kInlineCapacity && lengths[i] <= RecordText::kLongestInSlab);
-      StringRecord* again = table.Intern(texts[i]);
-      EXPECT_EQ(again, record) << lengths[i];
-      table.Release(again);
-    }
-    for (StringRecord* record : held)
-      table.Release(record);
-    EXPECT_EQ(table.Size(), 0u);
-    EXPECT_EQ(slab.PagesHeld(), 0u);
+    EXPECT_EQ(HeapBytesInUse(), bytesBefore) << fillerCount;
   }
-  EXPECT_EQ(HeapBytesInUse(), bytesBefore);
+}
+
+// A small tree's few longer texts of many lengths take their bytes from the heap, not a slab page
+// for each length.
+TEST(StringTableTest, ASmallTableTakesNoSlabPagesForItsLongerTexts) {
+  Slab slab;
+  StringTable table(slab);
+  std::vector<StringRecord*> held;
+  for (std::size_t length = RecordText::kInlineCapacity + 1; length <= RecordText::kLongestInSlab;
+       length += 4)
+    held.push_back(table.Intern(std::string(length, 'x')));
+  EXPECT_EQ(slab.PagesHeld(), 0u);
+  for (StringRecord* record : held)
+    table.Release(record);
 }
 
 // A text whose bytes cannot be had leaves no record behind, wherever they would have gone.
