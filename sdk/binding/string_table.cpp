@@ -40,11 +40,9 @@ void StringTable::ClearSlots(Slot* slots, std::size_t count) noexcept {
 
 StringTable::~StringTable() {
   for (std::size_t i = 0; heapTexts_ != 0 && i <= mask_; ++i) {
-    StringRecord* record = slots_[i].record;
-    if (record == nullptr) continue;
-    if (!record->text.OnHeap()) continue;
+    if (!slots_[i].heapText) continue;
     --heapTexts_;
-    HeapFree(const_cast<char*>(record->text.data()));
+    HeapFree(const_cast<char*>(slots_[i].record->text.data()));
   }
   if (slots_ != inlineSlots_) HeapFree(slots_);
 }
@@ -120,7 +118,7 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, boo
     slab_.Release(slot, sizeof(StringRecord));
     return nullptr;
   }
-  slots_[i] = Slot{record, hash};
+  slots_[i] = Slot{record, hash, record->text.OnHeap()};
   if (record->text.OnHeap()) ++heapTexts_;
   ++size_;
   return record;
@@ -200,7 +198,7 @@ void StringTable::Release(StringRecord* record) noexcept {
     slots_[i] = slots_[j];
     i = j;
   }
-  slots_[i] = Slot{nullptr, 0};
+  slots_[i] = Slot{nullptr, 0, false};
   --size_;
   if (recentOn_) {
     StringRecord*& recent = recent_[RecentSlot(record->View())];

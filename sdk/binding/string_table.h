@@ -58,7 +58,8 @@ struct StringRecord {
 // A hash set of records keyed by text, open-addressed: a power-of-two array of slots, each holding a
 // record and its hash, probed linearly from the slot the hash chooses, and kept at most half full. The
 // hashes beside the records let a lookup and a rehash pass over records without reading them, which in
-// a large table would be a cache miss each. The 64 slots inside the table serve a small tree; past
+// a large table would be a cache miss each; so does a mark of the records whose text is on the heap for
+// a dying table, which has those texts to free. The 64 slots inside the table serve a small tree; past
 // them the array grows fourfold while the table is small, so that a document's texts are rehashed
 // once or twice.
 //
@@ -105,6 +106,8 @@ class StringTable {
   struct Slot {
     StringRecord* record;  // null: free
     std::uint32_t hash;
+    // The record's text lives on the heap: a dying table finds those texts without reading records.
+    bool heapText;
   };
 
   // The record of the text, created when absent; seen tells whether it existed before.
