@@ -56,6 +56,7 @@ TEST(JsonDecoderTest, ReadsValues) {
       {R"({"a\u0000b":1,"a":2})", Structure, R"({"a":2})"},
       {R"(["ab",{"c\u0000d":"e"}])", Collection, R"(["ab",{"c":"e"}])"},
       {R"(["\\u0000x"])", Collection, R"(["\\u0000x"])"},  // an escaped backslash, then plain text
+      {R"(["u0000",{"u0000":"a\u0000"}])", Collection, R"(["u0000",{"u0000":"a"}])"},  // the letters alone
       {R"("\ud83c\udfae \u00e9/")", String, "\"\xF0\x9F\x8E\xAE \xC3\xA9/\""},
       {std::string("[1]\0[", 5), Collection, "[1]"},
       // Exponents far below the smallest double: zero, whatever the count of fraction digits.
