@@ -118,8 +118,9 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, boo
     slab_.Release(slot, sizeof(StringRecord));
     return nullptr;
   }
-  slots_[i] = Slot{record, hash, record->text.OnHeap()};
-  if (record->text.OnHeap()) ++heapTexts_;
+  const bool heapText = record->text.OnHeap();
+  slots_[i] = Slot{record, hash, heapText};
+  heapTexts_ += heapText ? 1 : 0;
   ++size_;
   return record;
 }

@@ -40,10 +40,11 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
   EXPECT_EQ(table.Size(), 0u);
 }
 
-// Enough texts for a table to use its cache of repeated texts.
-std::vector<StringRecord*> InternOthers(StringTable& table) {
+// Distinct short texts: by default enough for a table to use its cache of repeated texts; 1100 make it
+// large enough to keep its longer texts in the slab.
+std::vector<StringRecord*> InternOthers(StringTable& table, std::size_t count = 20) {
   std::vector<StringRecord*> others;
-  for (int i = 0; i < 20; ++i)
+  for (std::size_t i = 0; i < count; ++i)
     others.push_back(table.Intern("other " + std::to_string(i)));
   return others;
 }
@@ -138,14 +139,6 @@ TEST(StringTableTest, ReleasingInAnyOrderKeepsTheOthersFindable) {
   }
 }
 
-// Short texts that make a table large enough to keep its longer texts in the slab.
-std::vector<StringRecord*> InternFiller(StringTable& table, std::size_t count) {
-  std::vector<StringRecord*> filler;
-  for (std::size_t i = 0; i < count; ++i)
-    filler.push_back(table.Intern("f" + std::to_string(i)));
-  return filler;
-}
-
 // A table dropped with its records still held frees the texts that live on the heap and returns the
 // slab-held ones with its slab, whatever mix of placements it holds, small or large, and also when
 // some were released in between.
@@ -160,7 +153,7 @@ TEST(StringTableTest, DroppedTableFreesTheTextsItStillHolds) {
           {
             Slab slab;
             StringTable table(slab);
-            std::vector<StringRecord*> held = InternFiller(table, fillerCount);
+            std::vector<StringRecord*> held = InternOthers(table, fillerCount);
             for (int i = 0; i < heapCount; ++i)
               held.push_back(table.Intern(heapText + std::to_string(i)));
             for (int i = 0; i < mediumCount; ++i)
@@ -191,7 +184,7 @@ TEST(StringTableTest, TextsOnEitherSideOfAPlacementBoundaryRoundTrip) {
     {
       Slab slab;
       StringTable table(slab);
-      std::vector<StringRecord*> held = InternFiller(table, fillerCount);
+      std::vector<StringRecord*> held = InternOthers(table, fillerCount);
       std::vector<std::string> texts;
       for (const std::size_t length : lengths) {
         std::string text;
