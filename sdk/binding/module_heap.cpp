@@ -130,10 +130,10 @@ struct ThreadHeap {
   void* heads[kCacheClasses];  // each block's first bytes hold the next one of its class
   std::uint16_t counts[kCacheClasses];
   std::size_t cachedBytes;
-  void* kept;  // HeapFreeKept's block
-  std::size_t keptSize;
-  bool registered;  // the thread key is set to close it
-  bool closed;      // it has run: blocks go straight back to the system allocator
+  void* kept;            // HeapFreeKept's block
+  std::size_t keptSize;  // its usable bytes
+  bool registered;       // the thread key is set to close it
+  bool closed;           // it has run: blocks go straight back to the system allocator
 };
 thread_local constinit ThreadHeap tHeap{};
 
@@ -262,20 +262,23 @@ void* HeapAllocate(std::size_t size) noexcept {
 
 void* HeapAllocateKept(std::size_t size) noexcept {
   ThreadHeap& heap = tHeap;
-  if (heap.kept == nullptr || heap.keptSize != size) return HeapAllocate(size);
+  // The kept block serves any request it holds that leaves no more than half of it unused.
+  if (heap.kept == nullptr || size > heap.keptSize || heap.keptSize / 2 > size) return HeapAllocate(size);
   if (InjectedFailure()) return nullptr;
   void* block = std::exchange(heap.kept, nullptr);
   CountAllocation(malloc_usable_size(block));
   return block;
 }
 
-void HeapFreeKept(void* pointer, std::size_t size) noexcept {
+void HeapFreeKept(void* pointer) noexcept {
   ThreadHeap& heap = tHeap;
   if (pointer == nullptr) return;
-  if (heap.kept != nullptr || !MayKeep(heap)) return HeapFree(pointer);
-  CountRelease(malloc_usable_size(pointer));
-  heap.kept = pointer;
-  heap.keptSize = size;
+  const std::size_t usable = malloc_usable_size(pointer);
+  // Of two blocks the larger is kept: it serves more of the sizes that come.
+  if ((heap.kept != nullptr && usable <= heap.keptSize) || !MayKeep(heap)) return HeapFree(pointer);
+  CountRelease(usable);
+  std::free(std::exchange(heap.kept, pointer));  // counted released when it was kept
+  heap.keptSize = usable;
 }
 
 void* HeapReallocate(void* pointer, std::size_t size) noexcept {

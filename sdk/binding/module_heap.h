@@ -45,12 +45,12 @@ void RestartMemoryPeak() noexcept;
 // Allocates size bytes (at least one) with the alignment of malloc. Null when the heap refuses.
 [[nodiscard]] void* HeapAllocate(std::size_t size) noexcept;
 
-// The same for blocks of one size that come and go often, a tree's context above all: HeapFreeKept
-// keeps the last one on its thread, counted as released, and HeapAllocateKept hands it out again for
-// that size, counted as allocated, so that neither meets the system allocator. A block from one is
-// released with the other, with its size.
+// The same for blocks of about one size that come and go often, a tree's context above all:
+// HeapFreeKept keeps one on its thread (of two, the larger), counted as released, and HeapAllocateKept
+// hands it out again, counted as allocated, for a request it holds with no more than half of it
+// unused, so that neither meets the system allocator. A block from one is released with the other.
 [[nodiscard]] void* HeapAllocateKept(std::size_t size) noexcept;
-void HeapFreeKept(void* pointer, std::size_t size) noexcept;
+void HeapFreeKept(void* pointer) noexcept;
 
 // Resizes a block from HeapAllocate, counted as one release of the old block and one allocation of the
 // new. A null pointer allocates. Null when the heap refuses; the old block is then untouched and uncounted.

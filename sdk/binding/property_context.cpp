@@ -1,25 +1,36 @@
 #include "sdk/binding/property_context.h"
 
+#include <algorithm>
 #include <new>
 
 #include "sdk/binding/module_heap.h"
 
 namespace Quarn {
 
-PropertyContext* PropertyContext::Create() noexcept {
-  void* memory = HeapAllocateKept(sizeof(PropertyContext));
+namespace {
+
+// The area follows the context, aligned to 8.
+constexpr std::size_t kAreaOffset = (sizeof(PropertyContext) + 7) / 8 * 8;
+
+}  // namespace
+
+PropertyContext* PropertyContext::Create(std::size_t expectedBytes) noexcept {
+  // Areas come in whole units, so that contexts of nearly the same size reuse each other's block.
+  const std::size_t areaSize = std::min(
+      (expectedBytes + Slab::kAreaUnit - 1) / Slab::kAreaUnit * Slab::kAreaUnit, Slab::kMaxAreaBytes);
+  void* memory = HeapAllocateKept(kAreaOffset + areaSize);
   if (memory == nullptr) return Refusing();
-  return ::new (memory) PropertyContext(false);
+  return ::new (memory) PropertyContext(static_cast<unsigned char*>(memory) + kAreaOffset, areaSize, false);
 }
 
 void PropertyContext::Destroy(PropertyContext* context) noexcept {
   if (context == nullptr || context->refusing_) return;
   context->~PropertyContext();
-  HeapFreeKept(context, sizeof(PropertyContext));
+  HeapFreeKept(context);
 }
 
 PropertyContext* PropertyContext::Refusing() noexcept {
-  static PropertyContext refusing(true);
+  static PropertyContext refusing(nullptr, 0, true);
   return &refusing;
 }
 

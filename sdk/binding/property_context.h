@@ -1,5 +1,6 @@
 // PropertyContext: the storage of one value tree, owned by the tree's root. It holds the tree's slab and
-// its interned strings, and remembers whether the tree ever lacked memory.
+// its interned strings, and remembers whether the tree ever lacked memory. The slab's area follows the
+// context in the same block, sized when the context is made.
 
 #pragma once
 
@@ -13,12 +14,16 @@ namespace Quarn {
 // Not synchronised: one thread uses a tree at a time.
 class PropertyContext {
  public:
-  // A new context on the module heap. When that allocation fails, the answer is Refusing(), never null.
-  [[nodiscard]] static PropertyContext* Create() noexcept;
+  // A new context on the module heap whose slab area holds about expectedBytes of records (at most
+  // Slab::kMaxAreaBytes; beyond it the slab draws pool pages). A decoder that knows its input's size
+  // asks for what such a document needs; others take the largest area. When the allocation fails, the
+  // answer is Refusing(), never null.
+  [[nodiscard]] static PropertyContext* Create(std::size_t expectedBytes = Slab::kMaxAreaBytes) noexcept;
 
   // A context that lives wherever its holder puts it (a call's frame, for one), for values that share
-  // it (BindingProperty::ShareStorage) and are gone before it. Never passed to Destroy.
-  PropertyContext() noexcept : PropertyContext(false) {}
+  // it (BindingProperty::ShareStorage) and are gone before it. Never passed to Destroy. Its slab has no
+  // area of its own: see FramePropertyContext.
+  PropertyContext(void* area, std::size_t areaSize) noexcept : PropertyContext(area, areaSize, false) {}
 
   // Frees a context from Create. Nothing for Refusing().
   static void Destroy(PropertyContext* context) noexcept;
@@ -54,12 +59,22 @@ class PropertyContext {
   [[nodiscard]] const StringTable& Strings() const noexcept { return strings_; }
 
  private:
-  explicit PropertyContext(bool refusing) noexcept : failed_(refusing), refusing_(refusing) {}
+  PropertyContext(void* area, std::size_t areaSize, bool refusing) noexcept
+      : slab_(area, areaSize), failed_(refusing), refusing_(refusing) {}
 
   Slab slab_;
   StringTable strings_{slab_};
   bool failed_;
   const bool refusing_;
+};
+
+// A context with the largest slab area inside it, for a holder that keeps it in place.
+class FramePropertyContext : public PropertyContext {
+ public:
+  FramePropertyContext() noexcept : PropertyContext(area_, sizeof area_) {}
+
+ private:
+  alignas(8) unsigned char area_[Slab::kMaxAreaBytes];
 };
 
 }  // namespace Quarn

@@ -1,5 +1,6 @@
 #include "sdk/binding/slab.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -28,7 +29,7 @@ Slab::~Slab() {
     for (PageHeader* list : {sizeClass.withFree, sizeClass.full}) {
       for (PageHeader *page = list, *next; page != nullptr; page = next) {
         next = page->next;  // read first: a full batch goes back, and may be unmapped, at once
-        if (IsInline(page)) continue;
+        if (InArea(page)) continue;
         batch[batched++] = page;
         if (batched == std::size(batch)) {
           PagePool::Instance().ReturnPages(batch, batched);
@@ -46,18 +47,29 @@ Slab::PageHeader* Slab::LayOutPage(void* memory, std::size_t pageSize, std::size
                                    0,       0,       static_cast<std::uint16_t>(first)};
 }
 
-Slab::PageHeader* Slab::CarveInlinePage(SizeClass& sizeClass, std::size_t slotSize) noexcept {
+Slab::PageHeader* Slab::CarveAreaPage(SizeClass& sizeClass, std::size_t slotSize) noexcept {
   const std::size_t headerSlots = (sizeof(PageHeader) + slotSize - 1) / slotSize;
-  std::size_t size = (headerSlots + kInlineSlots) * slotSize;
-  if (size > kInlineBytes - inlineUsed_) size = (kInlineBytes - inlineUsed_) / slotSize * slotSize;
+  const std::size_t left = areaSize_ - areaUsed_;
+  const std::size_t slots = kFirstAreaSlots << std::min<std::size_t>(sizeClass.areaPages, 4);
+  std::size_t size = std::min((headerSlots + slots) * slotSize, left) / slotSize * slotSize;
   if (size < (headerSlots + 2) * slotSize) return nullptr;
-  sizeClass.inlineOffset = static_cast<std::uint16_t>(inlineUsed_);
-  sizeClass.inlineSize = static_cast<std::uint16_t>(size);
-  // The next page starts aligned like a page header.
-  inlineUsed_ += (size + alignof(PageHeader) - 1) / alignof(PageHeader) * alignof(PageHeader);
-  PageHeader* page = LayOutPage(inline_ + sizeClass.inlineOffset, size, slotSize);
+  // Each page starts on a unit, so that a slot's unit tells its page.
+  const std::size_t units = (size + kAreaUnit - 1) / kAreaUnit;
+  const std::size_t first = areaUsed_ / kAreaUnit;
+  std::memset(pageUnits_ + first, static_cast<int>(first), units);
+  areaUsed_ = static_cast<std::uint16_t>(std::min(areaUsed_ + units * kAreaUnit, std::size_t{areaSize_}));
+  ++sizeClass.areaPages;
+  PageHeader* page = LayOutPage(area_ + first * kAreaUnit, size, slotSize);
   Link(sizeClass.withFree, page);
   return page;
+}
+
+Slab::PageHeader* Slab::PageOf(const void* slot) const noexcept {
+  const auto address = reinterpret_cast<std::uintptr_t>(slot);
+  const std::uintptr_t offset = address - reinterpret_cast<std::uintptr_t>(area_);
+  if (offset < areaSize_)
+    return reinterpret_cast<PageHeader*>(area_ + pageUnits_[offset / kAreaUnit] * kAreaUnit);
+  return reinterpret_cast<PageHeader*>(address & ~std::uintptr_t{PagePool::kPageSize - 1});
 }
 
 void Slab::Link(PageHeader*& list, PageHeader* page) noexcept {
@@ -82,7 +94,7 @@ void* Slab::Allocate(std::size_t size) noexcept {
   const std::size_t slotSize = 4 * (index + 1);
   SizeClass& sizeClass = classes_[index];
   PageHeader* page = sizeClass.withFree;
-  if (page == nullptr && sizeClass.inlineSize == 0) page = CarveInlinePage(sizeClass, slotSize);
+  if (page == nullptr) page = CarveAreaPage(sizeClass, slotSize);
   if (page == nullptr) {
     void* memory = PagePool::Instance().TakePage();
     if (memory == nullptr) return nullptr;
@@ -100,8 +112,8 @@ void* Slab::Allocate(std::size_t size) noexcept {
   ++page->inUse;
   if (IsFull(page, slotSize)) {
     Unlink(sizeClass.withFree, page);
-    // The inline page is found by address; only pool pages need to be remembered while full.
-    if (!IsInline(page)) Link(sizeClass.full, page);
+    // Area pages are found by address; only pool pages need to be remembered while full.
+    if (!InArea(page)) Link(sizeClass.full, page);
   }
   return slot;
 }
@@ -112,17 +124,15 @@ void Slab::Release(void* slot, std::size_t size) noexcept {
   const std::size_t slotSize = 4 * (index + 1);
   SizeClass& sizeClass = classes_[index];
   const auto address = reinterpret_cast<std::uintptr_t>(slot);
-  const auto inlineStart = reinterpret_cast<std::uintptr_t>(inline_ + sizeClass.inlineOffset);
-  const bool isInline = address - inlineStart < sizeClass.inlineSize;
-  auto* page = reinterpret_cast<PageHeader*>(isInline ? inlineStart
-                                                      : address & ~std::uintptr_t{PagePool::kPageSize - 1});
+  const bool inArea = InArea(slot);
+  PageHeader* page = PageOf(slot);
   if (IsFull(page, slotSize)) {
-    if (!isInline) Unlink(sizeClass.full, page);
+    if (!inArea) Unlink(sizeClass.full, page);
     Link(sizeClass.withFree, page);
   }
   SetNextFree(static_cast<unsigned char*>(slot), page->firstFree);
   page->firstFree = static_cast<std::uint16_t>((address - reinterpret_cast<std::uintptr_t>(page)) / slotSize);
-  if (--page->inUse == 0 && !isInline) {
+  if (--page->inUse == 0 && !inArea) {
     Unlink(sizeClass.withFree, page);
     --pagesHeld_;
     PagePool::Instance().ReturnPage(page);

@@ -1,8 +1,10 @@
 // Slab: the small-object allocator of one value tree. It serves records of up to 72 bytes from 18 size
-// classes (4, 8, ..., 72 bytes). On its first use a class carves a first page of its own out of a few
-// kilobytes inside the slab, so that a small tree takes nothing from the PagePool; then it draws
-// 4096-byte pages from the PagePool, returning each page as soon as none of its slots is used. Nothing
-// is laid out before it is needed: a slab that serves nothing costs nothing.
+// classes (4, 8, ..., 72 bytes). Its first pages come from an area its owner gives it (a tree's context
+// sizes the area to the tree it expects): each class carves small pages out of the area as it needs
+// them, eight slots first and twice as many each time after, so that a small tree takes nothing from
+// the PagePool and leaves little of the area unused. Once the area is spent it draws 4096-byte pages
+// from the PagePool, returning each page as soon as none of its slots is used. Nothing is laid out
+// before it is needed: a slab that serves nothing costs nothing.
 
 #pragma once
 
@@ -16,13 +18,18 @@ class Slab {
  public:
   static constexpr std::size_t kClassCount = 18;
   static constexpr std::size_t kMaxSlotSize = 4 * kClassCount;
-  // Bytes inside the slab for the classes' first pages, and the slots one such page holds at most:
-  // enough for the three classes a tree uses (its string records, container headers and enum records)
-  // to hold a document of a kilobyte or so between them.
-  static constexpr std::size_t kInlineBytes = 4608;
-  static constexpr std::size_t kInlineSlots = 64;
+  // The largest area: enough for the classes a tree uses most (its string records, container headers
+  // and enum records) to hold a document of a kilobyte or so between them.
+  static constexpr std::size_t kMaxAreaBytes = 4608;
+  // Pages carved from the area start at multiples of this many bytes from its start.
+  static constexpr std::size_t kAreaUnit = 64;
+  // The slots of a class's first page in the area.
+  static constexpr std::size_t kFirstAreaSlots = 8;
 
-  Slab() noexcept = default;
+  // REQUIRES: area is aligned to 8 and outlives the slab; areaSize is at most kMaxAreaBytes. The area's
+  // bytes need not be initialised: a page is laid out when carved.
+  Slab(void* area, std::size_t areaSize) noexcept
+      : area_(static_cast<unsigned char*>(area)), areaSize_(static_cast<std::uint16_t>(areaSize)) {}
   Slab(const Slab&) = delete;
   Slab& operator=(const Slab&) = delete;
   // Returns every pool page to the pool, whether or not its slots were released: a tree that dies
@@ -54,27 +61,39 @@ class Slab {
   struct SizeClass {
     PageHeader* withFree = nullptr;  // pages that have a free slot, most recently freed into first
     PageHeader* full = nullptr;      // pool pages without a free slot
-    std::uint16_t inlineOffset = 0;  // the class's page inside the slab, once carved
-    std::uint16_t inlineSize = 0;    // 0 until carved
+    std::uint8_t areaPages = 0;      // pages carved from the area so far
   };
 
   static PageHeader* LayOutPage(void* memory, std::size_t pageSize, std::size_t slotSize) noexcept;
-  [[nodiscard]] bool IsInline(const PageHeader* page) const noexcept {
-    return reinterpret_cast<std::uintptr_t>(page) - reinterpret_cast<std::uintptr_t>(inline_) < kInlineBytes;
+  [[nodiscard]] bool InArea(const void* address) const noexcept {
+    return reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(area_) < areaSize_;
   }
   [[nodiscard]] static bool IsFull(const PageHeader* page, std::size_t slotSize) noexcept {
     return page->firstFree == 0 && (std::size_t{page->fresh} + 1) * slotSize > page->pageSize;
   }
-  // The class's first page, carved from the slab's own bytes; null when too few are left.
-  PageHeader* CarveInlinePage(SizeClass& sizeClass, std::size_t slotSize) noexcept;
+  // A new page of the class carved from the area; null when too little of it is left.
+  PageHeader* CarveAreaPage(SizeClass& sizeClass, std::size_t slotSize) noexcept;
+  // The page of a slot: in the area, the page that covers its unit, else the pool page it lies in.
+  [[nodiscard]] PageHeader* PageOf(const void* slot) const noexcept;
   static void Link(PageHeader*& list, PageHeader* page) noexcept;
   static void Unlink(PageHeader*& list, PageHeader* page) noexcept;
 
   SizeClass classes_[kClassCount];
-  std::size_t inlineUsed_ = 0;
   std::size_t pagesHeld_ = 0;
-  // Left uninitialised: a page is laid out when carved.
-  alignas(PageHeader) unsigned char inline_[kInlineBytes];
+  unsigned char* const area_;
+  const std::uint16_t areaSize_;
+  std::uint16_t areaUsed_ = 0;
+  // For each unit of the area carved so far, the unit its page starts at.
+  std::uint8_t pageUnits_[kMaxAreaBytes / kAreaUnit];
+};
+
+// A slab with an area of its own, of the largest size.
+class InlineSlab : public Slab {
+ public:
+  InlineSlab() noexcept : Slab(area_, sizeof area_) {}
+
+ private:
+  alignas(8) unsigned char area_[kMaxAreaBytes];
 };
 
 }  // namespace Quarn

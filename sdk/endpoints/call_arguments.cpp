@@ -139,7 +139,7 @@ class ArgumentBinder {
   }
 
   std::vector<BindingProperty>& values_;
-  std::optional<PropertyContext>& storage_;
+  std::optional<FramePropertyContext>& storage_;
   const FunctionInfo& function_;
   std::size_t elementsAdded_ = 0;
 };

@@ -489,7 +489,7 @@ TEST(BindingPropertyTest, ValuesSharingAHeldContextLeaveCopiesThatOutliveIt) {
     BindingProperty kept;
     BindingProperty copied;
     {
-      PropertyContext context;
+      FramePropertyContext context;
       std::vector<BindingProperty> values(3);
       for (BindingProperty& value : values)
         value.ShareStorage(context);

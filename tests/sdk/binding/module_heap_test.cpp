@@ -58,18 +58,18 @@ TEST(ModuleHeapTest, KeptBlocksCountAsEveryOtherBlock) {
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     const std::size_t size = malloc_usable_size(first) + malloc_usable_size(second);
-    HeapFreeKept(first, 6000);   // kept
-    HeapFreeKept(second, 6000);  // one is kept already: freed
+    HeapFreeKept(first);   // kept
+    HeapFreeKept(second);  // one is kept already: freed
     EXPECT_EQ(HeapBytesInUse(), inUse);
     void* again = HeapAllocateKept(6000);
     EXPECT_EQ(again, first);
     void* other = HeapAllocateKept(6000);  // the keep is empty: a new block
     EXPECT_NE(other, nullptr);
-    HeapFreeKept(other, 6000);
-    void* sized = HeapAllocateKept(100);  // another size: not the kept block
+    HeapFreeKept(other);
+    void* sized = HeapAllocateKept(100);  // would waste most of it: not the kept block
     EXPECT_NE(sized, other);
-    HeapFreeKept(sized, 100);
-    HeapFreeKept(again, 6000);
+    HeapFreeKept(sized);
+    HeapFreeKept(again);
     EXPECT_EQ(HeapBytesInUse(), inUse);
 
     // The switch refuses the kept block as it refuses any other.
@@ -78,13 +78,48 @@ TEST(ModuleHeapTest, KeptBlocksCountAsEveryOtherBlock) {
     EXPECT_EQ(FailNthHeapAllocation(0), 0u);  // fired
     void* afterFailure = HeapAllocateKept(6000);
     ASSERT_NE(afterFailure, nullptr);
-    HeapFreeKept(afterFailure, 6000);
+    HeapFreeKept(afterFailure);
 
     const MemoryStats d = Difference(ReadMemoryStats(), start);
     EXPECT_EQ(d.bytesAllocated, d.bytesFreed);
     EXPECT_EQ(d.allocationCount, d.freeCount);
     EXPECT_EQ(d.allocationCount, 6u);
     EXPECT_GE(d.bytesAllocated, size);
+  }).join();
+}
+
+// The kept block serves a request it holds with no more than half of it left unused, and no other.
+TEST(ModuleHeapTest, AKeptBlockServesTheSizesItFits) {
+  struct Case {
+    std::size_t request;
+    bool served;
+  };
+  const Case cases[] = {{6000, true}, {4000, true}, {1000, false}, {7000, false}};
+  for (const Case& c : cases) {
+    std::thread([c] {
+      const std::uint64_t inUse = HeapBytesInUse();
+      void* kept = HeapAllocateKept(6000);
+      ASSERT_NE(kept, nullptr);
+      HeapFreeKept(kept);
+      void* block = HeapAllocateKept(c.request);
+      ASSERT_NE(block, nullptr);
+      EXPECT_EQ(block == kept, c.served) << c.request;
+      EXPECT_GE(malloc_usable_size(block), c.request);
+      HeapFreeKept(block);
+      EXPECT_EQ(HeapBytesInUse(), inUse) << c.request;
+    }).join();
+  }
+  // Of two blocks freed, the larger stays.
+  std::thread([] {
+    const std::uint64_t inUse = HeapBytesInUse();
+    void* small = HeapAllocateKept(3000);
+    void* large = HeapAllocateKept(6000);
+    HeapFreeKept(small);
+    HeapFreeKept(large);
+    EXPECT_EQ(HeapBytesInUse(), inUse);
+    void* again = HeapAllocateKept(5000);
+    EXPECT_EQ(again, large);
+    HeapFreeKept(again);
   }).join();
 }
 

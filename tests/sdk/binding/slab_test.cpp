@@ -12,7 +12,7 @@ namespace Quarn {
 namespace {
 
 TEST(SlabTest, SlotsOfEveryClassAreDistinctAlignedAndDisjoint) {
-  Slab slab;
+  InlineSlab slab;
   for (std::size_t size = 1; size <= Slab::kMaxSlotSize; ++size) {
     const std::size_t slotSize = (size + 3) / 4 * 4;
     std::vector<unsigned char*> slots;
@@ -45,7 +45,7 @@ TEST(SlabTest, SmallTreeTakesNoPageFromThePool) {
     std::size_t count;
   };
   const Case cases[] = {{40, 30}, {24, 20}, {16, 10}};
-  Slab slab;
+  InlineSlab slab;
   std::vector<std::pair<void*, std::size_t>> slots;
   for (const Case& c : cases)
     for (std::size_t i = 0; i < c.count; ++i)
@@ -74,7 +74,7 @@ TEST(SlabTest, PagesGoBackToThePoolAndBlocksToTheSystem) {
   const PagePool::Usage before = PagePool::Instance().ReadUsage();
   const std::uint64_t bytesBefore = HeapBytesInUse();
   {
-    Slab slab;
+    InlineSlab slab;
     std::vector<void*> slots;
     for (int i = 0; i < 5000; ++i)
       slots.push_back(slab.Allocate(24));
@@ -95,7 +95,7 @@ TEST(SlabTest, PagesGoBackToThePoolAndBlocksToTheSystem) {
 TEST(SlabTest, SlabKeepsPagesWithFreeSlotsUntilDestroyed) {
   const std::uint64_t bytesBefore = HeapBytesInUse();
   {
-    Slab slab;
+    InlineSlab slab;
     std::vector<void*> slots;
     for (int i = 0; i < 300; ++i)
       slots.push_back(slab.Allocate(64));
@@ -107,6 +107,51 @@ TEST(SlabTest, SlabKeepsPagesWithFreeSlotsUntilDestroyed) {
     EXPECT_EQ(slab.PagesHeld(), 0u);
   }
   EXPECT_EQ(HeapBytesInUse(), bytesBefore);
+}
+
+// Classes carve page after page from an area of any size, interleaved; slots of every page, in the
+// area or the pool, are disjoint, come back in any order, and are handed out again before the pool is
+// asked for more.
+TEST(SlabTest, AreasOfEverySizeServeInterleavedClassesUntilSpent) {
+  const std::size_t sizes[] = {1, 7, 24, 40, 44, 72};
+  for (const std::size_t areaSize :
+       {std::size_t{0}, std::size_t{100}, std::size_t{1000}, std::size_t{2500}, Slab::kMaxAreaBytes}) {
+    alignas(8) unsigned char area[Slab::kMaxAreaBytes];
+    const std::uint64_t bytesBefore = HeapBytesInUse();
+    {
+      Slab slab(area, areaSize);
+      std::vector<std::pair<unsigned char*, std::size_t>> slots;
+      for (std::size_t i = 0; i < 600; ++i) {
+        const std::size_t size = sizes[(i * 7) % std::size(sizes)];
+        auto* slot = static_cast<unsigned char*>(slab.Allocate(size));
+        ASSERT_NE(slot, nullptr) << areaSize;
+        std::memset(slot, static_cast<int>(i), size);
+        slots.emplace_back(slot, size);
+      }
+      std::size_t inArea = 0;
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        inArea += slots[i].first >= area && slots[i].first < area + areaSize;
+        for (std::size_t b = 0; b < slots[i].second; ++b)
+          ASSERT_EQ(slots[i].first[b], static_cast<unsigned char>(i))
+              << areaSize << ": slot " << i << " overlapped";
+      }
+      // Most of a small area is used before pool pages are drawn.
+      EXPECT_GE(inArea * 40, areaSize / 2) << areaSize;
+      // Every other slot back, then as many again: the freed slots serve them without a new page.
+      const std::size_t pages = slab.PagesHeld();
+      for (std::size_t i = 0; i < slots.size(); i += 2)
+        slab.Release(slots[i].first, slots[i].second);
+      for (std::size_t i = 0; i < slots.size(); i += 2) {
+        slots[i].first = static_cast<unsigned char*>(slab.Allocate(slots[i].second));
+        ASSERT_NE(slots[i].first, nullptr);
+      }
+      EXPECT_EQ(slab.PagesHeld(), pages) << areaSize;
+      for (std::size_t i = slots.size(); i-- > 0;)
+        slab.Release(slots[i].first, slots[i].second);
+      EXPECT_EQ(slab.PagesHeld(), 0u) << areaSize;
+    }
+    EXPECT_EQ(HeapBytesInUse(), bytesBefore) << areaSize;
+  }
 }
 
 }  // namespace

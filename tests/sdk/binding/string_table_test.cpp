@@ -23,7 +23,7 @@ TEST(StringTableTest, HashIsFnv1aUpToTheFirstNul) {
 }
 
 TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
-  Slab slab;
+  InlineSlab slab;
   StringTable table(slab);
   std::vector<StringRecord*> records;
   for (int i = 0; i < 1000; ++i)
@@ -52,7 +52,7 @@ std::vector<StringRecord*> InternOthers(StringTable& table, std::size_t count = 
 // Texts that share length and end bytes compete for the cache of repeated texts; a record freed while
 // cached must not be handed out again.
 TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
-  Slab slab;
+  InlineSlab slab;
   StringTable table(slab);
   std::vector<StringRecord*> others = InternOthers(table);
   const std::string texts[] = {"axc", "ayc", "azc", "a long text kept on the heap, number one",
@@ -83,7 +83,7 @@ TEST(StringTableTest, RepeatedTextsStayDistinctAndFreedOnesAreForgotten) {
 // that differ in one byte only. Once a text is cached as repeated, the others share its cache slot
 // unless they differ in its first, middle or last byte, so it is their text that tells them apart.
 TEST(StringTableTest, TextsThatDifferInOneByteAreDistinct) {
-  Slab slab;
+  InlineSlab slab;
   StringTable table(slab);
   std::vector<StringRecord*> held = InternOthers(table);
   for (std::size_t length = 1; length <= 20; ++length) {
@@ -118,7 +118,7 @@ TEST(StringTableTest, ReleasingInAnyOrderKeepsTheOthersFindable) {
   const auto backward = [](std::size_t i) { return kTexts - 1 - i; };
   const auto strided = [](std::size_t i) { return i * 7 % kTexts; };  // 7 and 300 are coprime
   for (std::size_t (*order)(std::size_t) : {+forward, +backward, +strided}) {
-    Slab slab;
+    InlineSlab slab;
     StringTable table(slab);
     std::vector<StringRecord*> records;
     for (std::size_t i = 0; i < kTexts; ++i)
@@ -151,7 +151,7 @@ TEST(StringTableTest, DroppedTableFreesTheTextsItStillHolds) {
         for (int inlineCount : {0, 3, 40}) {
           const std::uint64_t bytesBefore = HeapBytesInUse();
           {
-            Slab slab;
+            InlineSlab slab;
             StringTable table(slab);
             std::vector<StringRecord*> held = InternOthers(table, fillerCount);
             for (int i = 0; i < heapCount; ++i)
@@ -182,7 +182,7 @@ TEST(StringTableTest, TextsOnEitherSideOfAPlacementBoundaryRoundTrip) {
   for (const std::size_t fillerCount : {std::size_t{0}, std::size_t{1100}}) {
     const std::uint64_t bytesBefore = HeapBytesInUse();
     {
-      Slab slab;
+      InlineSlab slab;
       StringTable table(slab);
       std::vector<StringRecord*> held = InternOthers(table, fillerCount);
       std::vector<std::string> texts;
@@ -218,7 +218,7 @@ TEST(StringTableTest, TextsOnEitherSideOfAPlacementBoundaryRoundTrip) {
 // A small tree's few longer texts of many lengths take their bytes from the heap, not a slab page
 // for each length.
 TEST(StringTableTest, ASmallTableTakesNoSlabPagesForItsLongerTexts) {
-  Slab slab;
+  InlineSlab slab;
   StringTable table(slab);
   std::vector<StringRecord*> held;
   for (std::size_t length = RecordText::kInlineCapacity + 1; length <= RecordText::kLongestInSlab;
@@ -231,7 +231,7 @@ TEST(StringTableTest, ASmallTableTakesNoSlabPagesForItsLongerTexts) {
 
 // A text whose bytes cannot be had leaves no record behind, wherever they would have gone.
 TEST(StringTableTest, RefusedTextBytesLeaveNoRecord) {
-  Slab slab;
+  InlineSlab slab;
   StringTable table(slab);
   std::vector<StringRecord*> held = InternOthers(table);
   const std::string heapText(RecordText::kLongestInSlab + 1, 'h');
@@ -249,7 +249,7 @@ TEST(StringTableTest, RefusedTextBytesLeaveNoRecord) {
 }
 
 TEST(StringTableTest, InterningARecordOfAnotherTableCopiesIt) {
-  Slab slabA, slabB;
+  InlineSlab slabA, slabB;
   StringTable a(slabA), b(slabB);
   StringRecord* original = a.Intern("a text that lives in table a");
   StringRecord* copy = b.Intern(*original);
