@@ -516,6 +516,10 @@ bool BindingProperty::AdoptFields(FieldEntry* fields, const std::uint32_t* order
   return true;
 }
 
+void BindingProperty::SizeStorageFor(std::size_t bytes) noexcept {
+  if (ownsContext_ != 0 && context_ == nullptr) context_ = PropertyContext::Create(bytes);
+}
+
 void BindingProperty::ShareStorage(BindingProperty& storage) noexcept {
   if (ownsContext_ == 0 || context_ != nullptr || storage.ownsContext_ == 0 || &storage == this) return;
   context_ = storage.EnsureContext();

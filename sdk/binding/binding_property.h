@@ -147,6 +147,11 @@ class BindingProperty {
   // The tree's context; null until the tree first needs storage.
   [[nodiscard]] const PropertyContext* Context() const noexcept { return context_; }
 
+  // Gives this value, a root that holds no storage yet, storage sized for about `bytes` bytes of small
+  // records (a decoder knows roughly what its input will need): a small tree then takes a small
+  // block. Nothing when this value is no root or already has storage.
+  void SizeStorageFor(std::size_t bytes) noexcept;
+
   // Makes this value, a root that holds no storage yet, keep its storage in the tree of `storage`, a
   // root, without becoming part of that tree: values that live side by side, such as the arguments of
   // one call, then share one context instead of creating one each. The value is no root afterwards, so

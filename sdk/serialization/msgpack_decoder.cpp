@@ -11,6 +11,7 @@
 
 #include "sdk/binding/frame_stack.h"
 #include "sdk/binding/nesting_limit.h"
+#include "sdk/binding/slab.h"
 #include "sdk/diagnostics/message_format.h"
 
 namespace Quarn {
@@ -366,11 +367,28 @@ bool Decoder::Open(BindingProperty& target, std::uint32_t count, bool structure)
   return true;
 }
 
+// Whether a value of this first byte is a number, nil or a boolean.
+bool IsPlainScalar(std::uint8_t first) noexcept {
+  return first <= 0x7f || first >= 0xe0 || first == 0xc0 || first == 0xc2 || first == 0xc3 ||
+         (first >= 0xca && first <= 0xd3);
+}
+
+// The slab bytes a message of that many bytes is expected to take: a short text of a few bytes becomes
+// a 40-byte record. Past the largest area it makes no difference.
+std::size_t ExpectedRecordBytes(std::size_t size) noexcept {
+  constexpr std::size_t kRecordBytesPerByte = 8;
+  constexpr std::size_t kRecordBytesAtLeast = 512;
+  return kRecordBytesAtLeast +
+         kRecordBytesPerByte * std::min(size, Slab::kMaxAreaBytes / kRecordBytesPerByte);
+}
+
 }  // namespace
 
 void DecodeMessagePack(ConversionResult& result, std::size_t& consumed, const std::uint8_t* data,
                        std::size_t size) {
   result.Init();
+  // A message that is one number, nil or boolean needs no storage at all.
+  if (size != 0 && !IsPlainScalar(data[0])) result.Value().SizeStorageFor(ExpectedRecordBytes(size));
   Decoder decoder(data, size);
   const bool decoded = decoder.Decode(result.Value());
   consumed = decoder.Position();

@@ -182,6 +182,34 @@ TEST(JsonDecoderTest, HostileInputsOnASmallStack) {
 
 // Each allocation of the tree fails in turn: the decoder reports it instead of handing out a value
 // with holes, and nothing leaks.
+// A small document's tree takes storage sized to it, not the storage of a large tree, while one whose
+// records outgrow what its length promised still decodes whole and gives everything back.
+TEST(JsonDecoderTest, StorageFollowsTheDocumentsSize) {
+  std::string manyTexts = "[";
+  for (int i = 0; i < 400; ++i)
+    manyTexts += (i == 0 ? "\"" : ",\"") + std::to_string(i) + "\"";
+  manyTexts += "]";
+  struct Case {
+    std::string document;
+    std::uint64_t mostBytes;  // in use while the tree is held
+  };
+  const Case cases[] = {
+      {R"({"enabled":true,"id":7,"name":"alpha","tags":["a","b"]})", 4096},
+      {R"(["x"])", 4096},
+      {manyTexts, 128 * 1024},
+  };
+  for (const Case& c : cases) {
+    const std::uint64_t bytesBefore = HeapBytesInUse();
+    {
+      ConversionResult result = DecodeJson(c.document);
+      ASSERT_TRUE(result.Ok()) << c.document;
+      EXPECT_LE(HeapBytesInUse() - bytesBefore, c.mostBytes) << c.document;
+      EXPECT_EQ(EncodeJson(result.Value()), c.document);
+    }
+    EXPECT_EQ(HeapBytesInUse(), bytesBefore) << c.document;
+  }
+}
+
 TEST(JsonDecoderTest, ReportsRefusedMemory) {
   const std::string input =
       R"({"name":"a longer text than fits inline","list":[1,2,3,{"x":[true]}],"b":"y"})";
