@@ -103,7 +103,7 @@ StringRecord* StringTable::Intern(std::string_view text, std::uint32_t hash, boo
   // is left to end every probe.
   if ((size_ + 1) * 2 > mask_ + 1) {
     const std::size_t slots = mask_ + 1;
-    const std::size_t grown = slots * (slots < kQuickGrowthSlots ? 4 : 2);
+    const std::size_t grown = slots * (slots > 2 * kInlineSlots && slots < kQuickGrowthSlots ? 4 : 2);
     if (Grow(grown)) {
       for (i = Home(hash); slots_[i].record != nullptr; i = (i + 1) & mask_) {
       }

@@ -126,7 +126,8 @@ class StringTable {
   bool Grow(std::size_t count) noexcept;
 
   static constexpr std::size_t kInlineSlots = 64;
-  // Below this many slots the array grows fourfold, above it twofold.
+  // Below this many slots the array grows fourfold, above it twofold. Out of the inline slots it
+  // doubles twice, a step at a time: a table that just outgrew them is likely a small tree's.
   static constexpr std::size_t kQuickGrowthSlots = 8192;
   static constexpr std::size_t kRecentBits = 6;
   // The cache of repeated texts is cleared and used once the table holds this many records: a table
