@@ -63,7 +63,7 @@ std::uint32_t StringTable::Hash(std::string_view text) noexcept {
 StringRecord* StringTable::Intern(std::string_view text) noexcept {
   if (text.empty()) return Empty();
   if (!recentOn_) {
-    if (size_ < kRecentFrom) return Intern(text, Hash(text));
+    if (slots_ == nullptr || slots_ == inlineSlots_) return Intern(text, Hash(text));
     std::fill(std::begin(recent_), std::end(recent_), nullptr);
     recentOn_ = true;
   }

@@ -129,10 +129,10 @@ class StringTable {
   // Below this many slots the array grows fourfold, above it twofold. Out of the inline slots it
   // doubles twice, a step at a time: a table that just outgrew them is likely a small tree's.
   static constexpr std::size_t kQuickGrowthSlots = 8192;
+  // The cache of repeated texts is cleared and used once the slots have moved out of the inline
+  // ones, in whose bytes it lives: a table of a few texts finds them as fast in its slots, and a tree
+  // that never gets there never clears it.
   static constexpr std::size_t kRecentBits = 6;
-  // The cache of repeated texts is cleared and used once the table holds this many records: a table
-  // of a few texts finds them as fast in its slots, and a tree that never gets there never clears it.
-  static constexpr std::size_t kRecentFrom = 16;
   // Texts too long for a record go into the slab once the table holds this many records: then its
   // records alone fill some ten slab pages, and a page for each size of text adds little to the tree.
   static constexpr std::size_t kSlabTextsFrom = 1024;
@@ -152,8 +152,11 @@ class StringTable {
   std::size_t size_ = 0;
   std::size_t heapTexts_ = 0;  // records whose text lives on the module heap
   bool recentOn_ = false;
-  Slot inlineSlots_[kInlineSlots];                       // cleared when first used
-  StringRecord* recent_[std::size_t{1} << kRecentBits];  // cleared when turned on
+  union {
+    Slot inlineSlots_[kInlineSlots];                       // cleared when first used
+    StringRecord* recent_[std::size_t{1} << kRecentBits];  // cleared when turned on
+  };
+  static_assert(sizeof recent_ <= sizeof inlineSlots_);
 };
 
 }  // namespace Quarn

@@ -40,9 +40,9 @@ TEST(StringTableTest, GrowthKeepsEveryRecordReachable) {
   EXPECT_EQ(table.Size(), 0u);
 }
 
-// Distinct short texts: by default enough for a table to use its cache of repeated texts; 1100 make it
-// large enough to keep its longer texts in the slab.
-std::vector<StringRecord*> InternOthers(StringTable& table, std::size_t count = 20) {
+// Distinct short texts: by default enough for a table to outgrow its inline slots and use its cache of
+// repeated texts; 1100 make it large enough to keep its longer texts in the slab.
+std::vector<StringRecord*> InternOthers(StringTable& table, std::size_t count = 40) {
   std::vector<StringRecord*> others;
   for (std::size_t i = 0; i < count; ++i)
     others.push_back(table.Intern("other " + std::to_string(i)));
