@@ -21,8 +21,8 @@ class PropertyContext {
   [[nodiscard]] static PropertyContext* Create(std::size_t expectedBytes = Slab::kMaxAreaBytes) noexcept;
 
   // A context that lives wherever its holder puts it (a call's frame, for one), for values that share
-  // it (BindingProperty::ShareStorage) and are gone before it. Never passed to Destroy. Its slab has no
-  // area of its own: see FramePropertyContext.
+  // it (BindingProperty::ShareStorage) and are gone before it. Never passed to Destroy. The holder gives
+  // its slab's area, which outlives it (FramePropertyContext holds one).
   PropertyContext(void* area, std::size_t areaSize) noexcept : PropertyContext(area, areaSize, false) {}
 
   // Frees a context from Create. Nothing for Refusing().

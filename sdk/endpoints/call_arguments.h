@@ -99,8 +99,8 @@ inline constexpr std::string_view kOctetStreamContentType = "application/octet-s
 // values and the body are roots of their own, so that handing them to the handler moves them instead
 // of copying.
 struct CallArguments {
-  std::optional<FramePropertyContext>
-      storage;  // from the first such text on; declared first: outlives values
+  // From the first such text on; declared first: outlives values.
+  std::optional<FramePropertyContext> storage;
   std::vector<BindingProperty> values;
 };
 

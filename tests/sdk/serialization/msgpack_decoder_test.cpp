@@ -261,6 +261,32 @@ TEST(MessagePackDecoderTest, RefusesHostileInputCheaply) {
 
 // Every allocation refused in turn: the decode fails with the memory message or, when the refused
 // allocation was not its own, succeeds with the whole tree; it never reports a partial tree as success.
+// A message that is one number, nil or boolean takes no storage; one that holds records takes storage
+// sized to it, and a small one far less than a large tree's.
+TEST(MessagePackDecoderTest, StorageFollowsTheMessage) {
+  struct Case {
+    Bytes bytes;
+    std::uint64_t mostBytes;  // in use while the value is held
+  };
+  const Case cases[] = {
+      {{0x2a}, 0},                                                  // 42
+      {{0xcb, 0x40, 0x09, 0x21, 0xf9, 0xf0, 0x1b, 0x86, 0x6e}, 0},  // 3.14159
+      {{0xc3}, 0},                                                  // true
+      {{0x82, 0xa1, 'a', 0x01, 0xa1, 'b', 0x92, 0xa1, 'x', 0xc0}, 4096},
+      {{0xa3, 'a', 'b', 'c'}, 4096},
+  };
+  for (const Case& c : cases) {
+    const std::uint64_t inUse = HeapBytesInUse();
+    {
+      ConversionResult result;
+      ASSERT_EQ(Decode(result, c.bytes), c.bytes.size());
+      ASSERT_TRUE(result.Ok()) << result.Message();
+      EXPECT_LE(HeapBytesInUse() - inUse, c.mostBytes) << static_cast<int>(c.bytes[0]);
+    }
+    EXPECT_EQ(HeapBytesInUse(), inUse);
+  }
+}
+
 TEST(MessagePackDecoderTest, ReportsRefusedMemoryAsFailure) {
   const Bytes bytes = {0x92, 0x82, 0xa4, 'n',  'a',  'm',  'e',  0xa3, 'x',  'y',  'z',
                        0xa1, 'l',  0x93, 0x01, 0xc4, 0x01, 0x02, 0xa0, 0x81, 0xa1, 'k',
