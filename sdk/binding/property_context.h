@@ -68,6 +68,15 @@ class PropertyContext {
   const bool refusing_;
 };
 
+// The slab bytes a decoded document of inputBytes is expected to take when each of its bytes makes some
+// recordBytesPerByte bytes of records (a short name or text of a few bytes becomes a 40-byte record).
+// Past the largest area it makes no difference.
+constexpr std::size_t ExpectedRecordBytes(std::size_t inputBytes, std::size_t recordBytesPerByte) noexcept {
+  constexpr std::size_t kAtLeast = 512;
+  const std::size_t counted = Slab::kMaxAreaBytes / recordBytesPerByte;
+  return kAtLeast + recordBytesPerByte * (inputBytes < counted ? inputBytes : counted);
+}
+
 // A context with the largest slab area inside it, for a holder that keeps it in place.
 class FramePropertyContext : public PropertyContext {
  public:

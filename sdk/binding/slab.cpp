@@ -64,14 +64,6 @@ Slab::PageHeader* Slab::CarveAreaPage(SizeClass& sizeClass, std::size_t slotSize
   return page;
 }
 
-Slab::PageHeader* Slab::PageOf(const void* slot) const noexcept {
-  const auto address = reinterpret_cast<std::uintptr_t>(slot);
-  const std::uintptr_t offset = address - reinterpret_cast<std::uintptr_t>(area_);
-  if (offset < areaSize_)
-    return reinterpret_cast<PageHeader*>(area_ + pageUnits_[offset / kAreaUnit] * kAreaUnit);
-  return reinterpret_cast<PageHeader*>(address & ~std::uintptr_t{PagePool::kPageSize - 1});
-}
-
 void Slab::Link(PageHeader*& list, PageHeader* page) noexcept {
   page->prev = nullptr;
   page->next = list;
@@ -123,9 +115,14 @@ void Slab::Release(void* slot, std::size_t size) noexcept {
   const std::size_t index = (size + 3) / 4 - 1;
   const std::size_t slotSize = 4 * (index + 1);
   SizeClass& sizeClass = classes_[index];
+  // In the area, the page that covers the slot's unit; else the pool page it lies in.
   const auto address = reinterpret_cast<std::uintptr_t>(slot);
-  const bool inArea = InArea(slot);
-  PageHeader* page = PageOf(slot);
+  const std::uintptr_t offset = address - reinterpret_cast<std::uintptr_t>(area_);
+  const bool inArea = offset < areaSize_;
+  auto* page =
+      reinterpret_cast<PageHeader*>(inArea ? reinterpret_cast<std::uintptr_t>(area_) +
+                                                 std::size_t{pageUnits_[offset / kAreaUnit]} * kAreaUnit
+                                           : address & ~std::uintptr_t{PagePool::kPageSize - 1});
   if (IsFull(page, slotSize)) {
     if (!inArea) Unlink(sizeClass.full, page);
     Link(sizeClass.withFree, page);

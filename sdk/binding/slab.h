@@ -73,8 +73,6 @@ class Slab {
   }
   // A new page of the class carved from the area; null when too little of it is left.
   PageHeader* CarveAreaPage(SizeClass& sizeClass, std::size_t slotSize) noexcept;
-  // The page of a slot: in the area, the page that covers its unit, else the pool page it lies in.
-  [[nodiscard]] PageHeader* PageOf(const void* slot) const noexcept;
   static void Link(PageHeader*& list, PageHeader* page) noexcept;
   static void Unlink(PageHeader*& list, PageHeader* page) noexcept;
 
@@ -85,15 +83,6 @@ class Slab {
   std::uint16_t areaUsed_ = 0;
   // For each unit of the area carved so far, the unit its page starts at.
   std::uint8_t pageUnits_[kMaxAreaBytes / kAreaUnit];
-};
-
-// A slab with an area of its own, of the largest size.
-class InlineSlab : public Slab {
- public:
-  InlineSlab() noexcept : Slab(area_, sizeof area_) {}
-
- private:
-  alignas(8) unsigned char area_[kMaxAreaBytes];
 };
 
 }  // namespace Quarn

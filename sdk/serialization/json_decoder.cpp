@@ -6,14 +6,13 @@
 
 #include <rapidjson/error/en.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "sdk/binding/nesting_limit.h"
-#include "sdk/binding/slab.h"
+#include "sdk/binding/property_context.h"
 #include "sdk/binding/tree_assembler.h"
 #include "sdk/diagnostics/message_format.h"
 
@@ -348,27 +347,21 @@ rapidjson::ParseResult Read(Source source, bool mayHoldNul, BindingProperty& roo
   return parsed;
 }
 
-// The slab bytes a document of that many bytes is expected to take: a short name or text of a few
-// bytes becomes a 40-byte record, a bracket a container header. Past the largest area it makes no
-// difference, so the length of a terminated text is looked at no further.
+// Bytes of records per byte of JSON text, about; past the largest area the length makes no
+// difference, so that of a terminated text is looked at no further.
 constexpr std::size_t kRecordBytesPerByte = 6;
-constexpr std::size_t kRecordBytesAtLeast = 512;
 constexpr std::size_t kLongestSized = Slab::kMaxAreaBytes / kRecordBytesPerByte;
-
-std::size_t ExpectedRecordBytes(std::size_t length) noexcept {
-  return kRecordBytesAtLeast + kRecordBytesPerByte * std::min(length, kLongestSized);
-}
 
 template <class Source>
 ConversionResult Decode(Source source, bool mayHoldNul, std::size_t length) {
   ConversionResult result;
   BindingProperty root;
-  root.SizeStorageFor(ExpectedRecordBytes(length));
+  root.SizeStorageFor(ExpectedRecordBytes(length, kRecordBytesPerByte));
   Stop stop = Stop::None;
   rapidjson::ParseResult parsed = Read<AssemblingBuilder>(source, mayHoldNul, root, stop);
   if (stop == Stop::Repeated) {
     root = BindingProperty();
-    root.SizeStorageFor(ExpectedRecordBytes(length));
+    root.SizeStorageFor(ExpectedRecordBytes(length, kRecordBytesPerByte));
     parsed = Read<TreeBuilder>(source, mayHoldNul, root, stop);
   }
   if (stop == Stop::TooDeep) {

@@ -11,7 +11,7 @@
 
 #include "sdk/binding/frame_stack.h"
 #include "sdk/binding/nesting_limit.h"
-#include "sdk/binding/slab.h"
+#include "sdk/binding/property_context.h"
 #include "sdk/diagnostics/message_format.h"
 
 namespace Quarn {
@@ -373,14 +373,8 @@ bool IsPlainScalar(std::uint8_t first) noexcept {
          (first >= 0xca && first <= 0xd3);
 }
 
-// The slab bytes a message of that many bytes is expected to take: a short text of a few bytes becomes
-// a 40-byte record. Past the largest area it makes no difference.
-std::size_t ExpectedRecordBytes(std::size_t size) noexcept {
-  constexpr std::size_t kRecordBytesPerByte = 8;
-  constexpr std::size_t kRecordBytesAtLeast = 512;
-  return kRecordBytesAtLeast +
-         kRecordBytesPerByte * std::min(size, Slab::kMaxAreaBytes / kRecordBytesPerByte);
-}
+// Bytes of records per byte of a message, about: denser than JSON text.
+constexpr std::size_t kRecordBytesPerByte = 8;
 
 }  // namespace
 
@@ -388,7 +382,8 @@ void DecodeMessagePack(ConversionResult& result, std::size_t& consumed, const st
                        std::size_t size) {
   result.Init();
   // A message that is one number, nil or boolean needs no storage at all.
-  if (size != 0 && !IsPlainScalar(data[0])) result.Value().SizeStorageFor(ExpectedRecordBytes(size));
+  if (size != 0 && !IsPlainScalar(data[0]))
+    result.Value().SizeStorageFor(ExpectedRecordBytes(size, kRecordBytesPerByte));
   Decoder decoder(data, size);
   const bool decoded = decoder.Decode(result.Value());
   consumed = decoder.Position();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sdk/binding/page_pool.h"
+#include "tests/support/inline_slab.h"
 
 namespace Quarn {
 namespace {

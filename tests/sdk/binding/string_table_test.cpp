@@ -1,4 +1,5 @@
 #include "sdk/binding/string_table.h"
+#include "tests/support/inline_slab.h"
 
 #include <gtest/gtest.h>
 
