@@ -65,8 +65,8 @@ void HeapFree(void* pointer) noexcept;
 // refuses.
 [[nodiscard]] char* HeapDuplicateText(std::string_view text) noexcept;
 
-// Maps size bytes (a multiple of 4096) of read-write memory, 4096-aligned, counted as one allocation of
-// size bytes. Null when the operating system refuses.
+// Maps size bytes (a multiple of 4096) of read-write memory, 4096-aligned and populated up front,
+// counted as one allocation of size bytes. Null when the operating system refuses.
 [[nodiscard]] void* HeapMapPages(std::size_t size) noexcept;
 
 // Unmaps memory from HeapMapPages, counted as one release of size bytes.
