@@ -340,6 +340,9 @@ bool HeapDecommitPages(void* pointer, std::size_t size) noexcept {
 
 bool HeapRecommitPages(void* pointer, std::size_t size) noexcept {
   if (pointer == nullptr || InjectedFailure()) return false;
+  // Provided again in one call, for the reason a new mapping is populated. A kernel without it, or one
+  // short of memory now, leaves the range lazy: its pages still come on first write.
+  madvise(pointer, size, MADV_POPULATE_WRITE);
   CountAllocation(size);
   return true;
 }
