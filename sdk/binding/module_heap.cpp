@@ -311,8 +311,7 @@ void* HeapMapPages(std::size_t size) noexcept {
   if (InjectedFailure()) return nullptr;
   // Populated: a new mapping serves a tree that has outgrown what the pool holds, which writes its pages
   // one after the other. The kernel then provides them in one call, where each page's first write
-  // would otherwise take a fault of its own. A small tree built and dropped again is served by the
-  // pool's spare range, which stays lazy.
+  // would otherwise take a fault of its own.
   void* block =
       mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (block == MAP_FAILED) return Refused();
