@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sdk/binding/nesting_limit.h"
+#include "sdk/binding/property_context.h"
 #include "sdk/binding/string_table.h"
 #include "sdk/binding/value_readers.h"
 #include "sdk/diagnostics/message_format.h"
@@ -244,7 +245,9 @@ enum class Measure : std::uint8_t { kFits, kTooLarge, kTooDeep };
 class YamlDecoder {
  public:
   YamlDecoder(ConversionResult& result, std::size_t inputBytes)
-      : result_(result), aliasBudget_(inputBytes * kYamlAliasValuesPerByte + kYamlAliasValuesBase) {}
+      : result_(result),
+        inputBytes_(inputBytes),
+        aliasBudget_(inputBytes * kYamlAliasValuesPerByte + kYamlAliasValuesBase) {}
 
   void Run(std::string_view text) {
     Parser parser;
@@ -365,6 +368,9 @@ class YamlDecoder {
           FailAt(kTooDeepMessage, event, kMaxNestingDepth);
           return;
         }
+        // The document is a container: its storage is sized to the text. A scalar document takes
+        // none, or the little a string needs.
+        if (containers_ == 0) target.SizeStorageFor(ExpectedRecordBytes(inputBytes_, kRecordBytesPerByte));
         if (sequence) {
           target.MakeCollection();
         } else {
@@ -565,7 +571,11 @@ class YamlDecoder {
     return measure;
   }
 
+  // Bytes of records per byte of YAML text, about: as dense as JSON text.
+  static constexpr std::size_t kRecordBytesPerByte = 6;
+
   ConversionResult& result_;
+  std::size_t inputBytes_;
   std::vector<Frame> frames_;
   std::size_t depth_ = 0;       // frames in use; frames_ keeps the rest for their buffers
   std::size_t containers_ = 0;  // open containers, the nesting depth of the next value

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "sdk/binding/module_heap.h"
 #include "tests/support/small_stack.h"
 #include "tests/support/thread_cpu_time.h"
 
@@ -85,6 +86,39 @@ TEST(YamlDecoderTest, BuildsTreesAndTypesScalars) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(Decoded(c.text), c.tree) << c.text;
+}
+
+// A small document's tree takes storage sized to it, not the storage of a large tree, while one whose
+// records outgrow what its length promised still decodes whole and gives everything back.
+TEST(YamlDecoderTest, StorageFollowsTheDocumentsSize) {
+  std::string manyTexts;
+  std::string manyDumped;
+  for (int i = 0; i < 400; ++i) {
+    manyTexts += "- t" + std::to_string(i) + "\n";
+    manyDumped += (i == 0 ? "\"t" : ",\"t") + std::to_string(i) + "\"";
+  }
+  struct Case {
+    std::string document;
+    std::string dumped;
+    std::uint64_t mostBytes;  // in use while the tree is held
+  };
+  const Case cases[] = {
+      {"enabled: true\nid: 7\nname: alpha\ntags: [a, b]\n",
+       R"({enabled:true,id:u7,name:"alpha",tags:["a","b"]})", 4096},
+      {"- x\n", R"(["x"])", 4096},
+      {"just a text", R"("just a text")", 8192},
+      {manyTexts, "[" + manyDumped + "]", 128 * 1024},
+  };
+  for (const Case& c : cases) {
+    const std::uint64_t bytesBefore = HeapBytesInUse();
+    {
+      const ConversionResult result = DecodeYaml(c.document);
+      ASSERT_TRUE(result.Ok()) << c.document;
+      EXPECT_LE(HeapBytesInUse() - bytesBefore, c.mostBytes) << c.document;
+      EXPECT_EQ(Dump(result.Value()), c.dumped);
+    }
+    EXPECT_EQ(HeapBytesInUse(), bytesBefore) << c.document;
+  }
 }
 
 TEST(YamlDecoderTest, RefusesWithExactMessages) {
