@@ -180,8 +180,6 @@ TEST(JsonDecoderTest, HostileInputsOnASmallStack) {
   EXPECT_EQ(HeapBytesInUse(), bytesBefore);
 }
 
-// Each allocation of the tree fails in turn: the decoder reports it instead of handing out a value
-// with holes, and nothing leaks.
 // A small document's tree takes storage sized to it, not the storage of a large tree, while one whose
 // records outgrow what its length promised still decodes whole and gives everything back.
 TEST(JsonDecoderTest, StorageFollowsTheDocumentsSize) {
@@ -210,6 +208,8 @@ TEST(JsonDecoderTest, StorageFollowsTheDocumentsSize) {
   }
 }
 
+// Each allocation of the tree fails in turn: the decoder reports it instead of handing out a value
+// with holes, and nothing leaks.
 TEST(JsonDecoderTest, ReportsRefusedMemory) {
   const std::string input =
       R"({"name":"a longer text than fits inline","list":[1,2,3,{"x":[true]}],"b":"y"})";
