@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -340,8 +341,12 @@ bool HeapDecommitPages(void* pointer, std::size_t size) noexcept {
 bool HeapRecommitPages(void* pointer, std::size_t size) noexcept {
   if (pointer == nullptr || InjectedFailure()) return false;
   // Provided again in one call, for the reason a new mapping is populated. A kernel without it, or one
-  // short of memory now, leaves the range lazy: its pages still come on first write.
-  madvise(pointer, size, MADV_POPULATE_WRITE);
+  // short of memory now, leaves the range lazy: its pages still come on first write. One that does not
+  // know the call is not asked again.
+  static std::atomic<bool> populateUnknown{false};
+  if (!populateUnknown.load(std::memory_order_relaxed) && madvise(pointer, size, MADV_POPULATE_WRITE) != 0 &&
+      errno == EINVAL)
+    populateUnknown.store(true, std::memory_order_relaxed);
   CountAllocation(size);
   return true;
 }
