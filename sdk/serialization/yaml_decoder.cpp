@@ -369,7 +369,7 @@ class YamlDecoder {
           return;
         }
         // The document is a container: its storage is sized to the text. A scalar document takes
-        // none, or the little a string needs.
+        // none, unless it is a string, which takes a context as any string root does.
         if (containers_ == 0) target.SizeStorageFor(ExpectedRecordBytes(inputBytes_, kRecordBytesPerByte));
         if (sequence) {
           target.MakeCollection();
