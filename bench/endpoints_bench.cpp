@@ -104,10 +104,10 @@ void PrintRatio(const CpuTimeReporter& reporter, const char* row, const std::str
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  benchmark::RegisterBenchmark("HandleCall/literal", Literal);
-  benchmark::RegisterBenchmark("HandleCall/two_path_arguments", TwoPathArguments);
-  benchmark::RegisterBenchmark("HandleCall/post_1k_json", PostWithBody);
-  benchmark::RegisterBenchmark("DecodeJson/1k_body", DecodeBody);
+  Repeated(benchmark::RegisterBenchmark("HandleCall/literal", Literal));
+  Repeated(benchmark::RegisterBenchmark("HandleCall/two_path_arguments", TwoPathArguments));
+  Repeated(benchmark::RegisterBenchmark("HandleCall/post_1k_json", PostWithBody));
+  Repeated(benchmark::RegisterBenchmark("DecodeJson/1k_body", DecodeBody));
   CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nRatios\n");

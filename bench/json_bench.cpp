@@ -329,24 +329,25 @@ int main(int argc, char** argv) {
   CheckAgreement();
   for (const Corpus& corpus : Corpora()) {
     const std::string name = corpus.name;
-    benchmark::RegisterBenchmark(("Decode/Ours/" + name).c_str(), DecodeOurs, &corpus);
-    benchmark::RegisterBenchmark(("Decode/Document/" + name).c_str(), DecodeDocument, &corpus);
-    benchmark::RegisterBenchmark(("Decode/Reader/" + name).c_str(), DecodeReader, &corpus);
-    benchmark::RegisterBenchmark(("Encode/Ours/" + name).c_str(), EncodeOurs<false>, &corpus);
-    benchmark::RegisterBenchmark(("Encode/Writer/" + name).c_str(), EncodeWriter<false>, &corpus);
-    benchmark::RegisterBenchmark(("Encode/Walk/" + name).c_str(), EncodeWalk, &corpus);
-    benchmark::RegisterBenchmark(("EncodePretty/Ours/" + name).c_str(), EncodeOurs<true>, &corpus);
-    benchmark::RegisterBenchmark(("EncodePretty/Writer/" + name).c_str(), EncodeWriter<true>, &corpus);
+    Repeated(benchmark::RegisterBenchmark(("Decode/Ours/" + name).c_str(), DecodeOurs, &corpus));
+    Repeated(benchmark::RegisterBenchmark(("Decode/Document/" + name).c_str(), DecodeDocument, &corpus));
+    Repeated(benchmark::RegisterBenchmark(("Decode/Reader/" + name).c_str(), DecodeReader, &corpus));
+    Repeated(benchmark::RegisterBenchmark(("Encode/Ours/" + name).c_str(), EncodeOurs<false>, &corpus));
+    Repeated(benchmark::RegisterBenchmark(("Encode/Writer/" + name).c_str(), EncodeWriter<false>, &corpus));
+    Repeated(benchmark::RegisterBenchmark(("Encode/Walk/" + name).c_str(), EncodeWalk, &corpus));
+    Repeated(benchmark::RegisterBenchmark(("EncodePretty/Ours/" + name).c_str(), EncodeOurs<true>, &corpus));
+    Repeated(
+        benchmark::RegisterBenchmark(("EncodePretty/Writer/" + name).c_str(), EncodeWriter<true>, &corpus));
   }
   for (const Scaled& scaled : kScaled) {
     const std::size_t base = IsWide(scaled) ? kWideBase : kScaleBase;
     for (std::size_t bytes : {base, 2 * base})
-      benchmark::RegisterBenchmark(
+      Repeated(benchmark::RegisterBenchmark(
           ("Scale/" + std::string(scaled.name) + "/" + std::to_string(bytes)).c_str(), DecodeScaled, &scaled,
-          bytes);
+          bytes));
   }
-  benchmark::RegisterBenchmark(("Scale/wide_object_document/" + std::to_string(kWideBase)).c_str(),
-                               WideDocument, kWideBase);
+  Repeated(benchmark::RegisterBenchmark(("Scale/wide_object_document/" + std::to_string(kWideBase)).c_str(),
+                                        WideDocument, kWideBase));
   CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 

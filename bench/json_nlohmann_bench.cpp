@@ -114,8 +114,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   for (const Corpus& corpus : Corpora()) {
     const std::string name = corpus.name;
-    benchmark::RegisterBenchmark(("Decode/Ours/" + name).c_str(), DecodeOurs, &corpus);
-    benchmark::RegisterBenchmark(("Decode/Nlohmann/" + name).c_str(), DecodeNlohmann, &corpus);
+    Repeated(benchmark::RegisterBenchmark(("Decode/Ours/" + name).c_str(), DecodeOurs, &corpus));
+    Repeated(benchmark::RegisterBenchmark(("Decode/Nlohmann/" + name).c_str(), DecodeNlohmann, &corpus));
   }
   CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -315,19 +315,20 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 64 << 20);
   benchmark::Initialize(&argc, argv);
   for (const EndpointCall& call : kCalls) {
-    benchmark::RegisterBenchmark(
+    Repeated(benchmark::RegisterBenchmark(
         (std::string("Endpoint/") + call.name).c_str(),
-        [&call](benchmark::State& state) { Run(state, Shared().module, call, true); });
-    benchmark::RegisterBenchmark(
+        [&call](benchmark::State& state) { Run(state, Shared().module, call, true); }));
+    Repeated(benchmark::RegisterBenchmark(
         (std::string("Floor/") + call.name).c_str(),
-        [&call](benchmark::State& state) { Run(state, Shared().floor, call, false); });
+        [&call](benchmark::State& state) { Run(state, Shared().floor, call, false); }));
   }
   for (const char* kind : kExchangeKinds) {
-    benchmark::RegisterBenchmark((std::string("Exchange/") + kind).c_str(), [kind](benchmark::State& state) {
-      const std::string path = std::string("/bench/v1/exchange/") + kind;
-      const EndpointCall call{kind, kExchangeRoute, kHttpMethodGet, path.c_str(), ""};
-      Run(state, Shared().floor, call, false);
-    });
+    Repeated(benchmark::RegisterBenchmark(
+        (std::string("Exchange/") + kind).c_str(), [kind](benchmark::State& state) {
+          const std::string path = std::string("/bench/v1/exchange/") + kind;
+          const EndpointCall call{kind, kExchangeRoute, kHttpMethodGet, path.c_str(), ""};
+          Run(state, Shared().floor, call, false);
+        }));
   }
   CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -197,10 +197,11 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   for (const Corpus& corpus : Corpora()) {
     CheckAgreement(corpus);
-    benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[0]).c_str(), Ours, &corpus);
-    benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[1]).c_str(), MsgpackCxx, &corpus);
-    benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[2]).c_str(), RapidJsonDocument, &corpus);
-    benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[3]).c_str(), OurJson, &corpus);
+    Repeated(benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[0]).c_str(), Ours, &corpus));
+    Repeated(benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[1]).c_str(), MsgpackCxx, &corpus));
+    Repeated(benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[2]).c_str(), RapidJsonDocument,
+                                          &corpus));
+    Repeated(benchmark::RegisterBenchmark((corpus.name + "/" + kContenders[3]).c_str(), OurJson, &corpus));
   }
   CpuTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
