@@ -63,12 +63,15 @@ bool Ascending(const SortKey* keys, const FieldEntry* fields, std::size_t count)
 }  // namespace
 
 TreeAssembler::TreeAssembler(BindingProperty& root) noexcept
-    : root_(root), context_(root.EnsureContext()), scratch_(PropertyContext::Refusing(), false) {}
+    : root_(root),
+      context_(root.EnsureContext()),
+      fields_(reinterpret_cast<FieldEntry*>(inlineFields_)),
+      scratch_(PropertyContext::Refusing(), false) {}
 
 TreeAssembler::~TreeAssembler() {
   Release(0);
   if (key_ != nullptr) context_->ReleaseString(key_);
-  HeapFree(fields_);
+  if (!InlineFields()) HeapFree(fields_);
   if (frames_ != inlineFrames_) HeapFree(frames_);
 }
 
@@ -82,13 +85,15 @@ void TreeAssembler::Release(std::size_t from) noexcept {
 
 FieldEntry* TreeAssembler::Gather() noexcept {
   if (count_ == capacity_) {
-    const std::size_t capacity = capacity_ < 32 ? 32 : capacity_ * 2;
+    const std::size_t capacity = capacity_ * 2;
     // Entries hold no pointer into themselves, so they move as plain bytes.
-    void* grown = HeapReallocate(fields_, capacity * sizeof(FieldEntry));
+    const bool wasInline = InlineFields();
+    void* grown = HeapReallocate(wasInline ? nullptr : fields_, capacity * sizeof(FieldEntry));
     if (grown == nullptr) {
       context_->MarkFailed();
       return nullptr;
     }
+    if (wasInline) std::memcpy(grown, inlineFields_, sizeof inlineFields_);
     fields_ = static_cast<FieldEntry*>(grown);
     capacity_ = capacity;
   }

@@ -60,6 +60,9 @@ class TreeAssembler {
     bool structure;
   };
 
+  [[nodiscard]] bool InlineFields() const noexcept {
+    return static_cast<const void*>(fields_) == static_cast<const void*>(inlineFields_);
+  }
   BindingProperty& Container(const Frame& frame) noexcept {
     return frame.direct != nullptr ? *frame.direct : fields_[frame.slot].value;
   }
@@ -68,11 +71,15 @@ class TreeAssembler {
   bool CloseStructure(const Frame& frame) noexcept;
   void Release(std::size_t from) noexcept;
 
+  // The gathered fields: the first few inline, so that a small document's one object allocates nothing
+  // to gather its fields; past them on the module heap. Entries move as plain bytes.
+  static constexpr std::size_t kInlineFields = 32;
+
   BindingProperty& root_;
   PropertyContext* context_;
-  FieldEntry* fields_ = nullptr;  // on the module heap; entries moved as plain bytes
+  FieldEntry* fields_;
   std::size_t count_ = 0;
-  std::size_t capacity_ = 0;
+  std::size_t capacity_ = kInlineFields;
   StringRecord* key_ = nullptr;  // counted once, for the field it will name
   bool repeated_ = false;
   BindingProperty scratch_;  // in the refusing context: what a slot is when memory fails
@@ -82,6 +89,7 @@ class TreeAssembler {
   static constexpr std::size_t kInlineFrames = 32;
   Frame* frames_ = inlineFrames_;
   Frame inlineFrames_[kInlineFrames];
+  alignas(FieldEntry) unsigned char inlineFields_[kInlineFields * sizeof(FieldEntry)];
 };
 
 }  // namespace Quarn

@@ -104,5 +104,31 @@ TEST(TreeAssemblerTest, StoppingMidwayReleasesWhatWasGathered) {
             R"([{"a":2,"b":{"y":[1,{"k":3}]}},{"n":"a text longer than any inline capacity"}])");
 }
 
+// Each allocation refused in turn while an object gathers more fields than the assembler holds inline:
+// the decoder reports the memory it lacked or hands out the whole tree, and nothing leaks either way.
+TEST(TreeAssemblerTest, RefusedMemoryWhileGatheringLeavesNothingBehind) {
+  std::string wide = "{";
+  for (int i = 0; i < 40; ++i)
+    wide += (i != 0 ? ",\"m" : "\"m") + std::to_string((i * 17) % 40) + "\":" + std::to_string(i);
+  const std::string document = R"({"z":1,"inner":)" + wide + R"(},"a":[)" + wide + "}]}";
+  const std::string whole = EncodeJson(DecodeJson(document).Value());
+  const std::uint64_t inUse = HeapBytesInUse();
+  int refusals = 0;
+  for (std::uint64_t nth = 1; nth < 64; ++nth) {
+    FailNthHeapAllocation(nth);
+    const ConversionResult result = DecodeJson(document);
+    const bool fired = FailNthHeapAllocation(0) == 0;
+    if (result.Ok()) {
+      EXPECT_EQ(EncodeJson(result.Value()), whole) << nth;
+    } else {
+      EXPECT_TRUE(fired) << nth;
+      ++refusals;
+    }
+    if (!fired) break;
+  }
+  EXPECT_GT(refusals, 2);
+  EXPECT_EQ(HeapBytesInUse(), inUse);
+}
+
 }  // namespace
 }  // namespace Quarn
