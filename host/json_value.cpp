@@ -13,7 +13,8 @@ JsonValue& JsonValue::operator=(const JsonValue& other) {
 
 std::optional<JsonValue> JsonValue::Parse(std::string_view text) {
   JsonValue result;
-  result.document_.Parse(text.data(), text.size());
+  // Numbers are read to the nearest double, so that a number this writes reads back as itself.
+  result.document_.Parse<rapidjson::kParseFullPrecisionFlag>(text.data(), text.size());
   if (result.document_.HasParseError()) return std::nullopt;
   return result;
 }
