@@ -881,6 +881,8 @@ bool BindingProperty::Accept(ValueVisitor& visitor) const {
     else
       visitor.EndElement(i);
   };
+  if (ownsContext_ != 0 && context_ != nullptr && BindingStorage::IsContainer(kind_))
+    context_->SlabInUse().PrefetchArea();
   if (!enter(*this)) return false;
   while (!stack.Empty()) {
     Frame& frame = stack.Top();

@@ -43,6 +43,13 @@ class Slab {
   // Returns a slot from Allocate; size is the size it was allocated with.
   void Release(void* slot, std::size_t size) noexcept;
 
+  // Asks for the carved part of the area ahead of reading it: a walk of a small tree then waits for its
+  // records together instead of one after the other.
+  void PrefetchArea() const noexcept {
+    for (std::size_t offset = 0; offset < areaUsed_; offset += kAreaUnit)
+      __builtin_prefetch(area_ + offset);
+  }
+
   // Pool pages this slab holds right now.
   [[nodiscard]] std::size_t PagesHeld() const noexcept { return pagesHeld_; }
 
