@@ -1,5 +1,6 @@
 #include "loadouts/service_client.h"
 
+#include <new>
 #include <utility>
 
 #include "loadouts/service_urls.h"
@@ -45,11 +46,17 @@ MaybeType<> LoadoutsServiceClient::CheckEnabled(bool log) const {
 MaybeType<std::string> LoadoutsServiceClient::EncodeBody(const ConversionResult& converted,
                                                          std::string_view typeName,
                                                          const char* notConvertible) const {
-  if (!converted.Ok() || converted.Value().AllocationFailed()) {
+  const auto refused = [&] {
     const Failure cause(kStatusFailed, kBodyNotConvertible, typeName);
     return Logged(Failed(notConvertible, cause.Message()));
+  };
+  if (!converted.Ok() || converted.Value().AllocationFailed()) return refused();
+  try {
+    return EncodeJson(converted.Value(), &Registry(), kBodyLineSeparator);
+  } catch (const std::bad_alloc&) {
+    // The text could not be had whole: a failure of this body's conversion, not of the call around it.
+    return refused();
   }
-  return EncodeJson(converted.Value(), &Registry(), kBodyLineSeparator);
 }
 
 ExternalResponse LoadoutsServiceClient::Send(std::uint32_t method, std::string url, std::string body) {

@@ -8,6 +8,7 @@
 
 #include <future>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -83,7 +84,15 @@ template <class T, class R>
         Failure(0, kServiceProxyPayloadNotConverted, ServiceProxyDetail::TypeName<T>(registry)));
     return future;
   }
-  const std::string text = EncodeJson(converted.Value(), &registry);
+  std::string text;
+  try {
+    text = EncodeJson(converted.Value(), &registry);
+  } catch (const std::bad_alloc&) {
+    // Its text could not be had whole: the payload is refused as one the heap cut short.
+    promise->set_value(
+        Failure(0, kServiceProxyPayloadNotConverted, ServiceProxyDetail::TypeName<T>(registry)));
+    return future;
+  }
   // The completion holds the promise: dropping it unanswered (the tables emptied at shutdown) breaks
   // the promise, which the waiter sees.
   const TypeRegistry* types = &registry;
