@@ -282,6 +282,21 @@ void HeapFreeKept(void* pointer) noexcept {
   heap.keptSize = usable;
 }
 
+void HeapKeep(void* pointer) noexcept {
+  if (pointer != nullptr) CountRelease(malloc_usable_size(pointer));
+}
+
+bool HeapReclaim(void* pointer) noexcept {
+  if (pointer == nullptr) return true;
+  if (InjectedFailure()) return false;
+  CountAllocation(malloc_usable_size(pointer));
+  return true;
+}
+
+void HeapDiscardKept(void* pointer) noexcept {
+  std::free(pointer);
+}
+
 void* HeapReallocate(void* pointer, std::size_t size) noexcept {
   if (pointer == nullptr) return HeapAllocate(size);
   if (InjectedFailure()) return nullptr;

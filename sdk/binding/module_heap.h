@@ -52,6 +52,14 @@ void RestartMemoryPeak() noexcept;
 [[nodiscard]] void* HeapAllocateKept(std::size_t size) noexcept;
 void HeapFreeKept(void* pointer) noexcept;
 
+// A block from HeapAllocate that its owner keeps between uses, as a thread keeps its output buffer:
+// HeapKeep counts it as released while kept, as the heap's own kept blocks are, and HeapReclaim counts it
+// allocated again (false when the test switch fails it; it then stays kept). HeapDiscardKept frees a
+// kept block, counting nothing more. Null does nothing.
+void HeapKeep(void* pointer) noexcept;
+[[nodiscard]] bool HeapReclaim(void* pointer) noexcept;
+void HeapDiscardKept(void* pointer) noexcept;
+
 // Resizes a block from HeapAllocate, counted as one release of the old block and one allocation of the
 // new. A null pointer allocates. Null when the heap refuses; the old block is then untouched and uncounted.
 [[nodiscard]] void* HeapReallocate(void* pointer, std::size_t size) noexcept;

@@ -22,6 +22,50 @@ constexpr std::size_t kRetainedBufferSize = std::size_t{1} << 20;
 // Pretty output indents each level by this many spaces.
 constexpr unsigned kIndentWidth = 4;
 
+// A thread's buffer between calls: kept (counted as released) up to kRetainedBufferSize, freed when the
+// thread ends.
+struct ThreadTextBuffer : JsonTextBuffer {
+  ThreadTextBuffer() = default;
+  ThreadTextBuffer(const ThreadTextBuffer&) = delete;
+  ThreadTextBuffer& operator=(const ThreadTextBuffer&) = delete;
+  ~ThreadTextBuffer() { HeapDiscardKept(data); }
+};
+
+// The buffer of one call, given back when the call ends: the thread's keeps it unless it grew large.
+class CallTextBuffer {
+ public:
+  CallTextBuffer() {
+    if (threadInUse_ || !HeapReclaim(thread_.data)) return;
+    threadInUse_ = true;
+    buffer_ = &thread_;
+  }
+  CallTextBuffer(const CallTextBuffer&) = delete;
+  CallTextBuffer& operator=(const CallTextBuffer&) = delete;
+  ~CallTextBuffer() {
+    if (buffer_ != &thread_) {
+      HeapFree(own_.data);
+      return;
+    }
+    if (thread_.capacity > kRetainedBufferSize) {
+      HeapFree(std::exchange(thread_.data, nullptr));
+      thread_.capacity = 0;
+    } else {
+      HeapKeep(thread_.data);
+    }
+    threadInUse_ = false;
+  }
+  JsonTextBuffer& Get() { return *buffer_; }
+
+ private:
+  static thread_local ThreadTextBuffer thread_;
+  static thread_local bool threadInUse_;
+  JsonTextBuffer own_;
+  JsonTextBuffer* buffer_ = &own_;
+};
+
+thread_local ThreadTextBuffer CallTextBuffer::thread_;
+thread_local bool CallTextBuffer::threadInUse_ = false;
+
 // Writes each visited operation as the writer's token; the writer supplies separators and indentation.
 template <class Writer>
 class JsonWriterVisitor final : public ValueVisitor {
@@ -100,23 +144,9 @@ std::string EncodeJson(const BindingProperty& value, const TypeRegistry* registr
                        std::string_view lineSeparator) {
   if (value.Kind() == BindingKind::Empty) return std::string();
   // The thread's buffer keeps its capacity between calls unless it grew large; a nested call (none is
-  // expected) takes a buffer of its own.
-  thread_local std::string threadBuffer;
-  thread_local bool threadBufferInUse = false;
-  std::string ownBuffer;
-  std::string& buffer = threadBufferInUse ? ownBuffer : threadBuffer;
-  const bool usesThreadBuffer = !threadBufferInUse;
-  threadBufferInUse = true;
-  struct Release {
-    std::string& buffer;
-    bool usesThreadBuffer;
-    ~Release() {
-      if (!usesThreadBuffer) return;
-      if (buffer.size() > kRetainedBufferSize) std::string().swap(buffer);
-      threadBufferInUse = false;
-    }
-  } release{buffer, usesThreadBuffer};
-  JsonOutput output(buffer);
+  // expected) takes a buffer of its own, as does a call whose thread buffer cannot be had back.
+  CallTextBuffer buffer;
+  JsonOutput output(buffer.Get());
   const bool pretty = !lineSeparator.empty();
   const bool complete = pretty ? WriteValue<JsonPrettyWriter>(value, registry, output)
                                : WriteValue<JsonCompactWriter>(value, registry, output);

@@ -16,9 +16,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "sdk/binding/module_heap.h"
 
 namespace Quarn {
 
@@ -26,18 +29,25 @@ namespace Quarn {
 // other user of RapidJSON.
 class JsonStackAllocator : public rapidjson::CrtAllocator {};
 
-// The writers' output: characters appended to a text buffer whose size runs ahead as capacity, doubling
-// when the writer asks for more room than is left. The buffer is the caller's, so that a thread can keep
-// one buffer's capacity from call to call. Writing goes through a cursor rather than the string, so that
-// the compiler can keep it in a register.
+// A text buffer on the module heap, kept by its owner from call to call.
+struct JsonTextBuffer {
+  char* data = nullptr;
+  std::size_t capacity = 0;
+};
+
+// The writers' output: characters appended to the caller's text buffer, whose capacity doubles when the
+// writer asks for more room than is left. The buffer grows by reallocation, so that a large text's pages
+// are moved rather than copied and nothing is cleared first. Writing goes through a cursor rather than
+// the buffer, so that the compiler can keep it in a register. A buffer that cannot grow throws
+// std::bad_alloc, as a string would.
 class JsonOutput {
  public:
   using Ch = char;
 
-  explicit JsonOutput(std::string& buffer) : text_(buffer) {
-    if (text_.size() < kInitialSize) text_.resize(kInitialSize);
-    cursor_ = text_.data();
-    end_ = cursor_ + text_.size();
+  explicit JsonOutput(JsonTextBuffer& buffer) : buffer_(buffer) {
+    if (buffer_.capacity < kInitialSize) Grow(kInitialSize);
+    cursor_ = buffer_.data;
+    end_ = buffer_.data + buffer_.capacity;
   }
   void Put(char c) {
     if (cursor_ == end_) Grow(1);
@@ -58,22 +68,26 @@ class JsonOutput {
   void Pop(std::size_t count) { cursor_ -= count; }
   void Flush() {}
   [[nodiscard]] std::string_view Text() const {
-    return {text_.data(), static_cast<std::size_t>(cursor_ - text_.data())};
+    return {buffer_.data, static_cast<std::size_t>(cursor_ - buffer_.data)};
   }
 
  private:
   static constexpr std::size_t kInitialSize = 256;
 
   void Grow(std::size_t count) {
-    const std::size_t length = static_cast<std::size_t>(cursor_ - text_.data());
-    text_.resize(std::max(text_.size() * 2, length + count));
-    cursor_ = text_.data() + length;
-    end_ = text_.data() + text_.size();
+    const std::size_t length = buffer_.data == nullptr ? 0 : static_cast<std::size_t>(cursor_ - buffer_.data);
+    const std::size_t capacity = std::max(buffer_.capacity * 2, length + count);
+    auto* grown = static_cast<char*>(HeapReallocate(buffer_.data, capacity));
+    if (grown == nullptr) throw std::bad_alloc();
+    buffer_.data = grown;
+    buffer_.capacity = capacity;
+    cursor_ = grown + length;
+    end_ = grown + capacity;
   }
 
-  std::string& text_;
-  char* cursor_;
-  char* end_;
+  JsonTextBuffer& buffer_;
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
 };
 
 // Formats a number straight into output: room for the longest form, then the unused tail given back.

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <new>
 #include <string>
 
+#include "sdk/binding/module_heap.h"
 #include "sdk/binding/type_registry.h"
 
 namespace Quarn {
@@ -131,6 +133,45 @@ TEST(JsonEncoderTest, LineSeparatorSelectsTheStyle) {
             "{\r\n    \"a\": [\r\n        1,\r\n        2\r\n    ],\r\n    \"b\": \"x\\ny\"\r\n}");
   EXPECT_EQ(EncodeJson(value, nullptr, "\n"),
             "{\n    \"a\": [\n        1,\n        2\n    ],\n    \"b\": \"x\\ny\"\n}");
+}
+
+// Texts around the output buffer's first size and past what a thread keeps of it between calls come out
+// whole, compact and pretty; a buffer grown past that is given back, and a buffer that cannot grow is
+// reported as the standard library reports it.
+TEST(JsonEncoderTest, LongTextsAreWrittenWholeAndTheirBufferIsNotKept) {
+  const std::size_t lengths[] = {0, 250, 251, 252, 600, std::size_t{1} << 20, (std::size_t{3} << 20) / 2};
+  for (const std::size_t length : lengths) {
+    SCOPED_TRACE(length);
+    BindingProperty value;
+    value.Append().SetString(std::string(length, 'x'));
+    value.Append().SetSigned(-7);
+    const std::string text = "\"" + std::string(length, 'x') + "\"";
+    EXPECT_EQ(EncodeJson(value), "[" + text + ",-7]");
+    EXPECT_EQ(EncodeJson(value, nullptr, "\n"), "[\n    " + text + ",\n    -7\n]");
+  }
+
+  // The thread's buffer counts as released between calls, as the heap's own kept blocks do.
+  BindingProperty small;
+  small.SetString("a");
+  BindingProperty large;
+  large.SetString(std::string(std::size_t{2} << 20, 'y'));
+  const std::uint64_t inUse = HeapBytesInUse();
+  EXPECT_EQ(EncodeJson(small), "\"a\"");
+  EXPECT_EQ(HeapBytesInUse(), inUse);
+  EXPECT_EQ(EncodeJson(large).size(), (std::size_t{2} << 20) + 2);
+  EXPECT_EQ(HeapBytesInUse(), inUse);
+
+  // Refused the kept buffer alone, a call writes into one of its own; refused every block, it throws.
+  EXPECT_EQ(EncodeJson(small), "\"a\"");
+  ASSERT_EQ(FailNthHeapAllocation(1), 0u);
+  EXPECT_EQ(EncodeJson(small), "\"a\"");
+  EXPECT_EQ(HeapBytesInUse(), inUse);
+  ASSERT_EQ(FailHeapAllocationsFrom(1), 0u);
+  EXPECT_THROW((void)EncodeJson(large), std::bad_alloc);
+  EXPECT_THROW((void)EncodeJson(small), std::bad_alloc);
+  (void)FailHeapAllocationsFrom(0);
+  EXPECT_EQ(EncodeJson(small), "\"a\"");
+  EXPECT_EQ(HeapBytesInUse(), inUse);
 }
 
 }  // namespace
