@@ -78,17 +78,18 @@ template <class T, class R>
   }
   ConversionResult converted;
   ToProperty(converted, payload, registry);
-  // A payload the heap cut short would reach the service as something else than what was asked.
-  if (!converted.Ok() || converted.Value().AllocationFailed()) {
-    promise->set_value(
-        Failure(0, kServiceProxyPayloadNotConverted, ServiceProxyDetail::TypeName<T>(registry)));
-    return future;
-  }
+  // A payload the heap cut short, or whose text it could not hold whole, would reach the service as
+  // something else than what was asked.
+  bool whole = converted.Ok() && !converted.Value().AllocationFailed();
   std::string text;
-  try {
-    text = EncodeJson(converted.Value(), &registry);
-  } catch (const std::bad_alloc&) {
-    // Its text could not be had whole: the payload is refused as one the heap cut short.
+  if (whole) {
+    try {
+      text = EncodeJson(converted.Value(), &registry);
+    } catch (const std::bad_alloc&) {
+      whole = false;
+    }
+  }
+  if (!whole) {
     promise->set_value(
         Failure(0, kServiceProxyPayloadNotConverted, ServiceProxyDetail::TypeName<T>(registry)));
     return future;
