@@ -6,10 +6,15 @@
 
 #include <rapidjson/error/en.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string_view>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "sdk/binding/nesting_limit.h"
 #include "sdk/binding/property_context.h"
@@ -24,13 +29,14 @@ constexpr const char* kNestingTooDeepTemplate = "Error: Nesting deeper than %u l
 constexpr const char* kOutOfMemoryMessage = "Error: Not enough memory to hold the decoded value.";
 
 // The reader's input: the text up to its first NUL. Peek() gives '\0' at the end, which the reader
-// takes as the end of the text.
+// takes as the end of the text. Every byte before end_ may be read, whether or not a NUL comes first.
 struct TerminatedSource {
   using Ch = char;
   const char* src_;
   const char* head_;
+  const char* end_;
 
-  explicit TerminatedSource(const char* text) : src_(text), head_(text) {}
+  TerminatedSource(const char* text, std::size_t readable) : src_(text), head_(text), end_(text + readable) {}
   [[nodiscard]] char Peek() const { return *src_; }
   char Take() { return *src_++; }
   [[nodiscard]] std::size_t Tell() const { return static_cast<std::size_t>(src_ - head_); }
@@ -96,6 +102,40 @@ class ExponentClampingStream {
   int exponentDigits_ = 0;
 };
 
+// Copies the plain characters at the front of a string (up to a quote, a backslash or a control
+// character, NUL included) into the reader's string, sixteen at a time while sixteen are left before
+// end; the reader goes on from the first character that is not plain, or from the last few, one at a
+// time. Bytes of multi-byte UTF-8 are plain: the reader copies them unchecked too.
+template <class Output>
+[[gnu::always_inline]] inline void CopyPlainCharacters(const char*& from, const char* end, Output& output) {
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i lastControl = _mm_set1_epi8(0x1f);
+  const char* at = from;
+  while (end - at >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl);
+    const __m128i stops =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)), control);
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    if (mask != 0) {
+      const auto plain = static_cast<unsigned>(std::countr_zero(mask));
+      if (plain != 0) std::memcpy(output.Push(plain), at, plain);
+      at += plain;
+      break;
+    }
+    std::memcpy(output.Push(16), at, 16);
+    at += 16;
+  }
+  from = at;
+#else
+  (void)from;
+  (void)end;
+  (void)output;
+#endif
+}
+
 }  // namespace
 }  // namespace Quarn
 
@@ -129,6 +169,22 @@ class GenericReader<UTF8<>, UTF8<>, Quarn::JsonStackAllocator>::NumberStream<Qua
   NumberStream(GenericReader&, Quarn::BoundedSource& source) : ExponentClampingStream(source) {}
 };
 
+// The reader's scan of a string's plain characters, which it leaves to each kind of source, for the
+// SDK's sources.
+using SdkJsonReader = GenericReader<UTF8<>, UTF8<>, Quarn::JsonStackAllocator>;
+template <>
+template <>
+inline void SdkJsonReader::ScanCopyUnescapedString<Quarn::TerminatedSource, SdkJsonReader::StackStream<char>>(
+    Quarn::TerminatedSource& source, StackStream<char>& output) {
+  Quarn::CopyPlainCharacters(source.src_, source.end_, output);
+}
+template <>
+template <>
+inline void SdkJsonReader::ScanCopyUnescapedString<Quarn::BoundedSource, SdkJsonReader::StackStream<char>>(
+    Quarn::BoundedSource& source, StackStream<char>& output) {
+  Quarn::CopyPlainCharacters(source.src_, source.end_, output);
+}
+
 }  // namespace rapidjson
 
 namespace Quarn {
@@ -155,7 +211,8 @@ bool MayHoldNul(std::string_view document) {
   return memmem(document.data(), document.size(), "u0000", 5) != nullptr;
 }
 
-// The same for a text up to its first NUL, read once, without measuring it first.
+// The same for a text up to its first NUL, which the C library searches faster than one of known
+// length.
 bool MayHoldNul(const char* document) {
   return std::strstr(document, "u0000") != nullptr;
 }
@@ -347,10 +404,8 @@ rapidjson::ParseResult Read(Source source, bool mayHoldNul, BindingProperty& roo
   return parsed;
 }
 
-// Bytes of records per byte of JSON text, about; past the largest area the length makes no
-// difference, so that of a terminated text is looked at no further.
+// Bytes of records per byte of JSON text, about.
 constexpr std::size_t kRecordBytesPerByte = 6;
-constexpr std::size_t kLongestSized = Slab::kMaxAreaBytes / kRecordBytesPerByte;
 
 template <class Source>
 ConversionResult Decode(Source source, bool mayHoldNul, std::size_t length) {
@@ -385,11 +440,12 @@ ConversionResult Decode(Source source, bool mayHoldNul, std::size_t length) {
 
 ConversionResult DecodeJson(const char* text) {
   if (text == nullptr) text = "";
-  return Decode(TerminatedSource(text), MayHoldNul(text), strnlen(text, kLongestSized));
+  const std::size_t length = std::strlen(text);
+  return Decode(TerminatedSource(text, length), MayHoldNul(text), length);
 }
 
 ConversionResult DecodeJson(const std::string& text) {
-  return Decode(TerminatedSource(text.c_str()), MayHoldNul(text.c_str()), text.size());
+  return Decode(TerminatedSource(text.c_str(), text.size()), MayHoldNul(text.c_str()), text.size());
 }
 
 ConversionResult DecodeJson(const char* text, std::size_t length) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "sdk/binding/module_heap.h"
@@ -71,6 +73,59 @@ TEST(JsonDecoderTest, ReadsValues) {
     EXPECT_EQ(EncodeJson(result.Value()), c.json) << c.input;
     ConversionResult sized = DecodeJson(c.input.data(), c.input.size());
     EXPECT_EQ(EncodeJson(sized.Value()), c.json) << "sized: " << c.input;
+  }
+}
+
+// Strings are copied in runs of plain characters. Runs of every length up to a few reads long, before
+// each kind of character that ends one, in a name and in a value, far from the end of the text and
+// right at it; the sized text is an exact copy on the heap, so that a read past it shows.
+TEST(JsonDecoderTest, ReadsStringsWhateverTheLengthOfTheirRuns) {
+  struct Ending {
+    const char* json;
+    const char* text;
+  };
+  const Ending endings[] = {{"", ""},
+                            {"\\\"", "\""},
+                            {"\\n", "\n"},
+                            {"\\u00e9", "\xC3\xA9"},
+                            {"\xE6\xBC\xA2", "\xE6\xBC\xA2"},
+                            {"\\\\/", "\\/"}};
+  const auto read = [](const BindingProperty& root, bool asName, bool alone) {
+    const BindingProperty& holder = alone ? root : root.Element(0);
+    return std::string(asName ? holder.FieldAt(0).name : holder.GetString("(not a string)"));
+  };
+  for (std::size_t run = 0; run <= 40; ++run) {
+    std::string plain;
+    for (std::size_t i = 0; i < run; ++i)
+      plain += static_cast<char>('a' + i % 26);
+    for (const Ending& ending : endings) {
+      const std::string quoted = "\"" + plain + ending.json + plain + "\"";
+      const std::string expected = plain + ending.text + plain;
+      for (const bool asName : {false, true}) {
+        const std::string value = asName ? "{" + quoted + ":1}" : quoted;
+        for (const bool alone : {true, false}) {
+          const std::string document = alone ? value : "[" + value + ",\"" + std::string(40, 'z') + "\"]";
+          const std::unique_ptr<char[]> exact(new char[document.size()]);
+          std::memcpy(exact.get(), document.data(), document.size());
+          const ConversionResult results[] = {DecodeJson(document), DecodeJson(document.c_str()),
+                                              DecodeJson(exact.get(), document.size())};
+          for (const ConversionResult& result : results) {
+            ASSERT_TRUE(result.Ok()) << document << ": " << result.Message();
+            EXPECT_EQ(read(result.Value(), asName, alone), expected) << document;
+          }
+        }
+      }
+    }
+    // A control character after the run is refused where it stands.
+    const std::string refused = "[\"" + plain + "\x01" + plain + "\"]";
+    EXPECT_EQ(DecodeJson(refused).Message(),
+              "Error: Invalid escape character in string. at offset " + std::to_string(run + 2) + ".");
+    const std::string unclosed = "\"" + plain;
+    const std::unique_ptr<char[]> exact(new char[unclosed.size()]);
+    std::memcpy(exact.get(), unclosed.data(), unclosed.size());
+    EXPECT_EQ(
+        DecodeJson(exact.get(), unclosed.size()).Message(),
+        "Error: Missing a closing quotation mark in string. at offset " + std::to_string(run + 1) + ".");
   }
 }
 
