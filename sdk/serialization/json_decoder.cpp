@@ -35,6 +35,7 @@ struct TerminatedSource {
   const char* src_;
   const char* head_;
   const char* end_;
+  bool* mayHoldNul_ = nullptr;  // see CopyPlainCharacters
 
   TerminatedSource(const char* text, std::size_t readable) : src_(text), head_(text), end_(text + readable) {}
   [[nodiscard]] char Peek() const { return *src_; }
@@ -53,6 +54,7 @@ struct BoundedSource {
   const char* src_;
   const char* head_;
   const char* end_;
+  bool* mayHoldNul_ = nullptr;  // see CopyPlainCharacters
 
   BoundedSource(const char* text, std::size_t length) : src_(text), head_(text), end_(text + length) {}
   [[nodiscard]] char Peek() const { return src_ != end_ ? *src_ : '\0'; }
@@ -106,14 +108,23 @@ class ExponentClampingStream {
 // character, NUL included) into the reader's string, sixteen at a time while sixteen are left before
 // end; the reader goes on from the first character that is not plain, or from the last few, one at a
 // time. Bytes of multi-byte UTF-8 are plain: the reader copies them unchecked too.
+//
+// The reader calls this before each escape it decodes, so it also tells whether the string may hold a
+// NUL, which only the escape "\u0000" makes: it sets mayHoldNul when it stops at one, or when it leaves
+// the rest of the text to the reader unseen. Whoever takes the string clears it.
 template <class Output>
-[[gnu::always_inline]] inline void CopyPlainCharacters(const char*& from, const char* end, Output& output) {
+[[gnu::always_inline]] inline void CopyPlainCharacters(const char*& from, const char* end, bool& mayHoldNul,
+                                                       Output& output) {
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i lastControl = _mm_set1_epi8(0x1f);
   const char* at = from;
-  while (end - at >= 16) {
+  for (;;) {
+    if (end - at < 16) {
+      mayHoldNul = true;
+      break;
+    }
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl);
     const __m128i stops =
@@ -123,6 +134,7 @@ template <class Output>
       const auto plain = static_cast<unsigned>(std::countr_zero(mask));
       if (plain != 0) std::memcpy(output.Push(plain), at, plain);
       at += plain;
+      if (*at == '\\' && (end - at < 6 || std::memcmp(at, "\\u0000", 6) == 0)) mayHoldNul = true;
       break;
     }
     std::memcpy(output.Push(16), at, 16);
@@ -133,6 +145,7 @@ template <class Output>
   (void)from;
   (void)end;
   (void)output;
+  mayHoldNul = true;
 #endif
 }
 
@@ -176,13 +189,13 @@ template <>
 template <>
 inline void SdkJsonReader::ScanCopyUnescapedString<Quarn::TerminatedSource, SdkJsonReader::StackStream<char>>(
     Quarn::TerminatedSource& source, StackStream<char>& output) {
-  Quarn::CopyPlainCharacters(source.src_, source.end_, output);
+  Quarn::CopyPlainCharacters(source.src_, source.end_, *source.mayHoldNul_, output);
 }
 template <>
 template <>
 inline void SdkJsonReader::ScanCopyUnescapedString<Quarn::BoundedSource, SdkJsonReader::StackStream<char>>(
     Quarn::BoundedSource& source, StackStream<char>& output) {
-  Quarn::CopyPlainCharacters(source.src_, source.end_, output);
+  Quarn::CopyPlainCharacters(source.src_, source.end_, *source.mayHoldNul_, output);
 }
 
 }  // namespace rapidjson
@@ -202,24 +215,12 @@ std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
   return {text, nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length};
 }
 
-// Whether a document may decode to a text holding a NUL character. Raw control characters are refused
-// inside strings, so only the escape "\u0000" makes one; a document without its letters needs no
-// search of its texts for a NUL. The search leaves out the backslash, which a text dense with other
-// escapes holds everywhere and which would stop it at each; a document that holds the letters
-// otherwise only costs that needless search of its texts.
-bool MayHoldNul(std::string_view document) {
-  return memmem(document.data(), document.size(), "u0000", 5) != nullptr;
-}
-
-// The same for a text up to its first NUL, which the C library searches faster than one of known
-// length.
-bool MayHoldNul(const char* document) {
-  return std::strstr(document, "u0000") != nullptr;
-}
-
-// A text as the reader reports it, ended before a NUL when the document may hold one.
-std::string_view TextOf(const char* text, rapidjson::SizeType length, bool mayHoldNul) {
-  return mayHoldNul ? UpToNul(text, length) : std::string_view(text, length);
+// A text as the reader reports it, ended before a NUL when the scan of its characters says it may hold
+// one (CopyPlainCharacters); the mark is cleared for the next text.
+std::string_view TextOf(const char* text, rapidjson::SizeType length, bool& mayHoldNul) {
+  if (!mayHoldNul) return {text, length};
+  mayHoldNul = false;
+  return UpToNul(text, length);
 }
 
 // Why a builder stopped the reader, if it did.
@@ -230,7 +231,7 @@ enum class Stop { None, TooDeep, NumberTooBig, Repeated };
 // and the document is built again by TreeBuilder, whose slots carry the rules for repeated names.
 class AssemblingBuilder {
  public:
-  AssemblingBuilder(BindingProperty& root, bool mayHoldNul) : assembler_(root), mayHoldNul_(mayHoldNul) {}
+  AssemblingBuilder(BindingProperty& root, bool& mayHoldNul) : assembler_(root), mayHoldNul_(mayHoldNul) {}
 
   bool Null() {
     (void)assembler_.Slot();
@@ -293,7 +294,7 @@ class AssemblingBuilder {
   }
 
   TreeAssembler assembler_;
-  bool mayHoldNul_;
+  bool& mayHoldNul_;  // the text the reader reports next may hold a NUL
   Stop stop_ = Stop::None;
 };
 
@@ -303,7 +304,7 @@ class AssemblingBuilder {
 // repeated member name) keep its content and add to it. Returning false stops the reader at once.
 class TreeBuilder {
  public:
-  TreeBuilder(BindingProperty& root, bool mayHoldNul) : current_(&root), mayHoldNul_(mayHoldNul) {}
+  TreeBuilder(BindingProperty& root, bool& mayHoldNul) : current_(&root), mayHoldNul_(mayHoldNul) {}
 
   bool Null() {
     (void)Slot();
@@ -389,13 +390,15 @@ class TreeBuilder {
   // its parent gains nothing until it is closed.
   BindingProperty* open_[kMaxNestingDepth];
   std::size_t depth_ = 0;
-  bool mayHoldNul_;
+  bool& mayHoldNul_;  // the text the reader reports next may hold a NUL
   Stop stop_ = Stop::None;
 };
 
 // Reads the document into root with the builder; the reader's outcome and why the builder stopped it.
 template <class Builder, class Source>
-rapidjson::ParseResult Read(Source source, bool mayHoldNul, BindingProperty& root, Stop& stop) {
+rapidjson::ParseResult Read(Source source, BindingProperty& root, Stop& stop) {
+  bool mayHoldNul = false;
+  source.mayHoldNul_ = &mayHoldNul;
   Builder builder(root, mayHoldNul);
   JsonStackAllocator allocator;
   JsonReader reader(&allocator);
@@ -408,16 +411,16 @@ rapidjson::ParseResult Read(Source source, bool mayHoldNul, BindingProperty& roo
 constexpr std::size_t kRecordBytesPerByte = 6;
 
 template <class Source>
-ConversionResult Decode(Source source, bool mayHoldNul, std::size_t length) {
+ConversionResult Decode(Source source, std::size_t length) {
   ConversionResult result;
   BindingProperty root;
   root.SizeStorageFor(ExpectedRecordBytes(length, kRecordBytesPerByte));
   Stop stop = Stop::None;
-  rapidjson::ParseResult parsed = Read<AssemblingBuilder>(source, mayHoldNul, root, stop);
+  rapidjson::ParseResult parsed = Read<AssemblingBuilder>(source, root, stop);
   if (stop == Stop::Repeated) {
     root = BindingProperty();
     root.SizeStorageFor(ExpectedRecordBytes(length, kRecordBytesPerByte));
-    parsed = Read<TreeBuilder>(source, mayHoldNul, root, stop);
+    parsed = Read<TreeBuilder>(source, root, stop);
   }
   if (stop == Stop::TooDeep) {
     // The reader reports the offset just past the bracket that opened one level too many.
@@ -441,16 +444,16 @@ ConversionResult Decode(Source source, bool mayHoldNul, std::size_t length) {
 ConversionResult DecodeJson(const char* text) {
   if (text == nullptr) text = "";
   const std::size_t length = std::strlen(text);
-  return Decode(TerminatedSource(text, length), MayHoldNul(text), length);
+  return Decode(TerminatedSource(text, length), length);
 }
 
 ConversionResult DecodeJson(const std::string& text) {
-  return Decode(TerminatedSource(text.c_str(), text.size()), MayHoldNul(text.c_str()), text.size());
+  return Decode(TerminatedSource(text.c_str(), text.size()), text.size());
 }
 
 ConversionResult DecodeJson(const char* text, std::size_t length) {
   if (text == nullptr) length = 0;
-  return Decode(BoundedSource(text, length), MayHoldNul(std::string_view(text, length)), length);
+  return Decode(BoundedSource(text, length), length);
 }
 
 }  // namespace Quarn
