@@ -1,9 +1,11 @@
 #include "sdk/binding/tree_assembler.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "sdk/binding/module_heap.h"
 #include "sdk/binding/property_context.h"
@@ -29,24 +31,106 @@ struct SortKey {
   }
 };
 
-// The key of a record's text, read with two loads and the bytes past its end masked off: every
-// record's text can be read 16 bytes from its start.
+// The first eight bytes of a record's text as a key's prefix, read with one load and the bytes past its
+// end masked off: every record's text can be read 16 bytes from its start.
+std::uint64_t PrefixOf(const StringRecord& record) noexcept {
+  const std::size_t length = record.text.size();
+  if (length == 0) return 0;
+  std::uint64_t prefix;
+  std::memcpy(&prefix, record.text.data(), sizeof prefix);
+  if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
+  return length < 8 ? prefix & ~std::uint64_t{0} << (64 - 8 * length) : prefix;
+}
+
+// The key of a record's text: its prefix, and the next four bytes read with a second load.
 SortKey KeyOf(const StringRecord& record, std::size_t index) noexcept {
   const std::size_t length = record.text.size();
   const char* const text = record.text.data();
-  SortKey key{0, 0, static_cast<std::uint32_t>(index)};
-  if (length == 0) return key;
-  std::memcpy(&key.prefix, text, sizeof key.prefix);
-  if constexpr (std::endian::native == std::endian::little) key.prefix = __builtin_bswap64(key.prefix);
-  if (length < 8) {
-    key.prefix &= ~std::uint64_t{0} << (64 - 8 * length);
-    return key;
-  }
-  if (length == 8) return key;
+  SortKey key{PrefixOf(record), 0, static_cast<std::uint32_t>(index)};
+  if (length <= 8) return key;
   std::memcpy(&key.next, text + 8, sizeof key.next);
   if constexpr (std::endian::native == std::endian::little) key.next = __builtin_bswap32(key.next);
   if (length < 12) key.next &= ~std::uint32_t{0} << (32 - 8 * (length - 8));
   return key;
+}
+
+// Structures of up to this many fields are ordered by a sorting network when their names differ in
+// their first seven bytes.
+constexpr std::size_t kNetworkFields = 16;
+
+// Calls compare(a, b) for each comparator of Batcher's odd-even merge sort for N inputs, N a power of
+// two: 19 for 8, 63 for 16.
+template <std::size_t N, class Compare>
+constexpr void ForEachComparator(Compare compare) {
+  for (std::size_t p = 1; p < N; p *= 2)
+    for (std::size_t k = p; k >= 1; k /= 2)
+      for (std::size_t j = k % p; j + k < N; j += 2 * k)
+        for (std::size_t i = 0; i < k && i + j + k < N; ++i)
+          if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) compare(i + j, i + j + k);
+}
+template <std::size_t N>
+constexpr std::size_t ComparatorCount() {
+  std::size_t count = 0;
+  ForEachComparator<N>([&count](std::size_t, std::size_t) { ++count; });
+  return count;
+}
+template <std::size_t N>
+constexpr auto Comparators() {
+  std::array<std::pair<std::uint8_t, std::uint8_t>, ComparatorCount<N>()> comparators{};
+  std::size_t count = 0;
+  ForEachComparator<N>([&comparators, &count](std::size_t a, std::size_t b) {
+    comparators[count++] = {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b)};
+  });
+  return comparators;
+}
+template <std::size_t N>
+inline constexpr auto kComparators = Comparators<N>();
+static_assert(kComparators<8>.size() == 19 && kComparators<16>.size() == 63, "Batcher's network sizes");
+
+template <std::size_t N, std::size_t... I>
+[[gnu::always_inline]] inline void RunNetwork(std::uint64_t* keys, std::index_sequence<I...>) noexcept {
+  // Each comparator is two selections, not a branch: the order of the names is not predictable.
+  const auto compare = [keys](std::size_t a, std::size_t b) {
+    const std::uint64_t x = keys[a];
+    const std::uint64_t y = keys[b];
+    keys[a] = x < y ? x : y;
+    keys[b] = x < y ? y : x;
+  };
+  (compare(kComparators<N>[I].first, kComparators<N>[I].second), ...);
+}
+
+// Sorts N keys in ascending order.
+template <std::size_t N>
+void SortByNetwork(std::uint64_t* keys) noexcept {
+  RunNetwork<N>(keys, std::make_index_sequence<kComparators<N>.size()>{});
+}
+
+// What the network made of a structure's fields: they came in order, it ordered them, or it left them
+// to the general sort.
+enum class NetworkOrder { kInOrder, kOrdered, kLeft };
+
+// Orders up to kNetworkFields fields by the first seven bytes of their names, the field's number in the
+// eighth: order[i] is the field that goes i-th, unless the names came in order. kLeft when two names
+// share their first seven bytes, which the network cannot tell apart (a repeated name among them).
+NetworkOrder OrderByNetwork(const FieldEntry* fields, std::size_t count, std::uint32_t* order) noexcept {
+  std::uint64_t keys[kNetworkFields];
+  bool ascending = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    keys[i] = (PrefixOf(*fields[i].name) & ~std::uint64_t{0xff}) | i;
+    if (i != 0 && keys[i - 1] >> 8 >= keys[i] >> 8) ascending = false;
+  }
+  if (ascending) return NetworkOrder::kInOrder;
+  // Fillers above every key sort past the fields.
+  std::fill(keys + count, keys + kNetworkFields, ~std::uint64_t{0});
+  if (count <= 8)
+    SortByNetwork<8>(keys);
+  else
+    SortByNetwork<kNetworkFields>(keys);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0 && keys[i - 1] >> 8 == keys[i] >> 8) return NetworkOrder::kLeft;
+    order[i] = static_cast<std::uint32_t>(keys[i] & 0xff);
+  }
+  return NetworkOrder::kOrdered;
 }
 
 // Whether the keys, made in field order, are in ascending name order.
@@ -154,16 +238,23 @@ bool TreeAssembler::CloseStructure(const Frame& frame) noexcept {
   const bool small = count <= kInlineOrder;
   SortKey* keys = inlineKeys;
   std::uint32_t* order = nullptr;
-  // Names that arrive in ascending order need no sort. A small structure's keys tell; a large one is
-  // checked by its names first, so that one in order needs no keys at all.
+  // A structure of a few fields is ordered by the network unless two names share their first seven
+  // bytes. Past it, names that arrive in ascending order need no sort: a small structure's keys tell,
+  // and a large one is checked by its names first, so that one in order needs no keys at all.
   bool sorted = true;
-  if (small) {
-    for (std::size_t i = 0; i < count; ++i)
-      keys[i] = KeyOf(*fields[i].name, i);
-    sorted = Ascending(keys, fields, count);
-  } else {
-    for (std::size_t i = 1; i < count && sorted; ++i)
-      sorted = CompareNames(fields[i - 1].name->View(), fields[i].name->View()) < 0;
+  const NetworkOrder network =
+      count <= kNetworkFields ? OrderByNetwork(fields, count, inlineOrder) : NetworkOrder::kLeft;
+  if (network == NetworkOrder::kOrdered) {
+    order = inlineOrder;
+  } else if (network == NetworkOrder::kLeft) {
+    if (small) {
+      for (std::size_t i = 0; i < count; ++i)
+        keys[i] = KeyOf(*fields[i].name, i);
+      sorted = Ascending(keys, fields, count);
+    } else {
+      for (std::size_t i = 1; i < count && sorted; ++i)
+        sorted = CompareNames(fields[i - 1].name->View(), fields[i].name->View()) < 0;
+    }
   }
   if (!sorted) {
     order = small ? inlineOrder : static_cast<std::uint32_t*>(HeapAllocate(count * sizeof(std::uint32_t)));

@@ -38,7 +38,7 @@ void AppendValue(std::string& out, std::mt19937& random, int depth) {
     }
     default: {
       out += '{';
-      const unsigned count = random() % 2 != 0 ? random() % 12 : 60 + random() % 20;  // small and large
+      const unsigned count = random() % 2 != 0 ? random() % 20 : 60 + random() % 20;  // small and large
       const unsigned base = random() % 1000;
       for (unsigned i = 0; i < count; ++i) {
         if (i != 0) out += ',';
